@@ -1,0 +1,8 @@
+// Everything of the Win32 stand-in in one include.
+#pragma once
+#include "platform/win32/types.h"
+#include "platform/win32/user.h"
+#include "platform/win32/module.h"
+#include "platform/win32/file.h"
+#include "platform/win32/memory.h"
+#include "platform/win32/misc.h"
