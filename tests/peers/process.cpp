@@ -1,0 +1,254 @@
+#include "tests/peers/process.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace peers {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+bool IsExecutable(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw PeerError(std::string("socket: ") + std::strerror(errno));
+  sockaddr_in a = Loopback(0);
+  socklen_t len = sizeof a;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    int e = errno;
+    ::close(fd);
+    throw PeerError(std::string("cannot find a free port: ") + std::strerror(e));
+  }
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+bool PortAccepts(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  sockaddr_in a = Loopback(port);
+  bool ok = false;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    ok = true;
+  } else if (errno == EINPROGRESS) {
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, 200) == 1) {
+      int err = 0;
+      socklen_t len = sizeof err;
+      ok = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+bool WaitForPort(int port, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto pause = std::chrono::milliseconds(2);
+  for (;;) {
+    if (PortAccepts(port)) return true;
+    if (Clock::now() >= deadline) return false;
+    // Nothing to wake on but the port itself: poll with a short, growing pause.
+    std::this_thread::sleep_for(pause);
+    if (pause < std::chrono::milliseconds(50)) pause *= 2;
+  }
+}
+
+std::string FindBinary(const std::string& name) {
+  if (name.find('/') != std::string::npos) {
+    if (IsExecutable(name)) return name;
+    throw PeerError("server binary not found: " + name + " (run scripts/setup-deps)");
+  }
+  std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  path += ":/usr/sbin:/sbin:/usr/local/sbin";
+  std::stringstream ss(path);
+  std::string dir;
+  while (std::getline(ss, dir, ':')) {
+    if (dir.empty()) continue;
+    std::string full = dir + "/" + name;
+    if (IsExecutable(full)) return full;
+  }
+  throw PeerError("server binary not found: " + name + " (run scripts/setup-deps)");
+}
+
+TempDir::TempDir(const std::string& prefix) {
+  const char* base = std::getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  if (!::mkdtemp(buf.data())) throw PeerError("mkdtemp " + templ + ": " + std::strerror(errno));
+  path_ = buf.data();
+  // Servers that drop privileges must still read their configuration.
+  ::chmod(path_.c_str(), 0755);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& text) const {
+  std::string full = File(name);
+  std::ofstream out(full, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) throw PeerError("cannot write " + full);
+  ::chmod(full.c_str(), 0644);
+  return full;
+}
+
+std::string Tail(const std::string& file, std::size_t maxBytes) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return "";
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (all.size() > maxBytes) all = all.substr(all.size() - maxBytes);
+  return all;
+}
+
+Process::Process(const std::vector<std::string>& argv, const std::string& logFile) : log_(logFile) {
+  if (argv.empty()) throw PeerError("Process: empty command");
+  std::string exe = FindBinary(argv[0]);
+  name_ = exe;
+  std::vector<std::string> args = argv;
+  args[0] = exe;
+  std::vector<char*> cargv;
+  for (auto& a : args) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+
+  // Everything the child needs is prepared before fork: only async-signal-safe calls follow.
+  int logFd = -1;
+  if (!log_.empty()) {
+    logFd = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (logFd < 0) throw PeerError("cannot open log " + log_ + ": " + std::strerror(errno));
+  }
+  int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    int e = errno;
+    if (logFd >= 0) ::close(logFd);
+    if (nullFd >= 0) ::close(nullFd);
+    throw PeerError(std::string("fork: ") + std::strerror(e));
+  }
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    // Test binaries may block signals; the server must see SIGTERM.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    if (nullFd >= 0) ::dup2(nullFd, 0);
+    int out = logFd >= 0 ? logFd : nullFd;
+    if (out >= 0) {
+      ::dup2(out, 1);
+      ::dup2(out, 2);
+    }
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  ::setpgid(pid, pid);  // also from the parent, so Stop() finds the group whoever runs first
+  if (logFd >= 0) ::close(logFd);
+  if (nullFd >= 0) ::close(nullFd);
+  pid_ = pid;
+}
+
+Process::~Process() { Stop(); }
+
+Process::Process(Process&& other) noexcept
+    : pid_(other.pid_), status_(other.status_), name_(std::move(other.name_)), log_(std::move(other.log_)) {
+  other.pid_ = -1;
+}
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    Stop();
+    pid_ = other.pid_;
+    status_ = other.status_;
+    name_ = std::move(other.name_);
+    log_ = std::move(other.log_);
+    other.pid_ = -1;
+  }
+  return *this;
+}
+
+bool Process::Running() {
+  if (pid_ <= 0) return false;
+  pid_t r = ::waitpid(pid_, &status_, WNOHANG);
+  if (r == pid_) {
+    // The leader is gone; children it forked may still hold the group.
+    ::kill(-pid_, SIGKILL);
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+void Process::WaitUntilListening(int port, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto pause = std::chrono::milliseconds(2);
+  for (;;) {
+    if (PortAccepts(port)) return;
+    if (!Running()) {
+      throw PeerError(name_ + " exited before listening on port " + std::to_string(port) +
+                      (log_.empty() ? std::string() : ":\n" + Tail(log_)));
+    }
+    if (Clock::now() >= deadline) {
+      std::string tail = log_.empty() ? std::string() : ":\n" + Tail(log_);
+      Stop();
+      throw PeerError(name_ + " did not listen on port " + std::to_string(port) + " in time" + tail);
+    }
+    std::this_thread::sleep_for(pause);
+    if (pause < std::chrono::milliseconds(50)) pause *= 2;
+  }
+}
+
+void Process::Stop() {
+  if (pid_ <= 0) return;
+  ::kill(-pid_, SIGTERM);
+  auto deadline = Clock::now() + std::chrono::seconds(3);
+  for (;;) {
+    pid_t r = ::waitpid(pid_, &status_, WNOHANG);
+    if (r == pid_ || (r < 0 && errno == ECHILD)) break;
+    if (Clock::now() >= deadline) {
+      ::kill(-pid_, SIGKILL);
+      ::waitpid(pid_, &status_, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // Whatever the server forked shares its group.
+  ::kill(-pid_, SIGKILL);
+  pid_ = -1;
+}
+
+}  // namespace peers
