@@ -71,7 +71,7 @@ int DynStrTemplate::Set(std::uint32_t n, const void* data) {
   return CORV_OK;
 }
 
-int DynStrTemplate::Set(const char* text) {
+int DynStrTemplate::SetText(const char* text) {
   if (!text) text = "";
   const std::size_t n = std::strlen(text);
   if (n > kMaxCapacity) return CORV_OUT_OF_MEMORY;

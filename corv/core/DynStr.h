@@ -19,7 +19,7 @@ class DynStrTemplate {
   // length are undefined until written. Returns 0, or 200 with the string unchanged.
   int Set(std::uint32_t n, const void* data = nullptr);
   // Set from a NUL-terminated text; null counts as "".
-  int Set(const char* text);
+  int SetText(const char* text);
   // Appends n bytes (data may point into the string's own text). 0 or 200, unchanged.
   int Append(const void* data, std::uint32_t n);
   // Appends a NUL-terminated text; null counts as "".

@@ -116,9 +116,13 @@ int DynStrSeq::SetCount(std::uint32_t n) {
     m_count = n;
     return CORV_OK;
   }
-  while (m_count < n) {
-    if (int r = AppendData(nullptr, 0); r != CORV_OK) return r;
-  }
+  // Empty entries are four zero bytes each; one growth adds them all or none.
+  const std::uint32_t old = m_entries.Length();
+  const std::uint64_t total = std::uint64_t{old} + std::uint64_t{n - m_count} * 4;
+  if (total > kMaxBuffer) return CORV_OUT_OF_MEMORY;
+  if (int r = m_entries.Set(static_cast<std::uint32_t>(total)); r != CORV_OK) return r;
+  std::memset(m_entries.Text() + old, 0, total - old);
+  m_count = n;
   return CORV_OK;
 }
 

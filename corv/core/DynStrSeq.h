@@ -28,7 +28,7 @@ class DynStrSeq {
   // Replaces entry i with n bytes (data may point into this list). 432 when i >= Count(),
   // 200 when memory cannot be had; either leaves the list unchanged.
   int SetAt(std::uint32_t i, const void* data, std::uint32_t n);
-  // Cuts the list to n entries, or appends empty ones up to n (stopping at a failure).
+  // Cuts the list to n entries, or appends empty ones up to n (all of them, or none and 200).
   int SetCount(std::uint32_t n);
   // Empties the list and releases its buffer.
   void Clear();
