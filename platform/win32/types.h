@@ -83,10 +83,16 @@ inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_SEM_TIMEOUT = 121;
+inline constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
+inline constexpr DWORD ERROR_NOT_LOCKED = 158;
+inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
 inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+inline constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
 inline constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
 inline constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
 inline constexpr DWORD ERROR_CLASS_HAS_WINDOWS = 1412;
+inline constexpr DWORD ERROR_INVALID_INDEX = 1413;
+inline constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
 
 DWORD GetLastError();

@@ -16,6 +16,22 @@ struct MSG {
   POINT pt;
 };
 
+// What WM_CREATE carries in lParam.
+struct CREATESTRUCTA {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCSTR lpszName;
+  LPCSTR lpszClass;
+  DWORD dwExStyle;
+};
+
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 
@@ -47,6 +63,9 @@ inline constexpr UINT PM_REMOVE = 0x0001;
 
 inline constexpr UINT CS_GLOBALCLASS = 0x4000;
 
+inline constexpr DWORD QS_POSTMESSAGE = 0x0008;
+inline constexpr DWORD QS_TIMER = 0x0010;
+inline constexpr DWORD QS_ALLPOSTMESSAGE = 0x0100;
 inline constexpr DWORD QS_ALLINPUT = 0x04FF;
 inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD WAIT_TIMEOUT = 258;
