@@ -6,3 +6,6 @@
 #include "platform/win32/file.h"
 #include "platform/win32/memory.h"
 #include "platform/win32/misc.h"
+#include "platform/win32/serial.h"
+#include "platform/win32/registry.h"
+#include "platform/win32/setupapi.h"
