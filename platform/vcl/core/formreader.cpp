@@ -424,7 +424,7 @@ class Reader : public ReadContext {
   std::vector<TComponent*> loaded_;
 };
 
-void WriteObject(TComponent* obj, TComponent* root, std::string& out, int depth) {
+void WriteObject(TComponent* obj, std::string& out, int depth) {
   std::string indent(static_cast<size_t>(depth) * 2, ' ');
   out += indent + "object " + obj->Name().str() + ": " + obj->ClassName().str() + "\n";
   std::function<void(TObject*, const std::string&)> writeProps = [&](TObject* o, const std::string& prefix) {
@@ -443,11 +443,18 @@ void WriteObject(TComponent* obj, TComponent* root, std::string& out, int depth)
     }
   };
   writeProps(obj, "");
-  for (int i = 0; i < root->ComponentCount(); ++i) {
-    TComponent* c = root->Components(i);
-    TComponent* parent = c->GetParentComponent();
-    if (parent == obj || (!parent && obj == root)) WriteObject(c, root, out, depth + 1);
-  }
+  // Children are the components parented by obj (owned by the form like obj itself), and
+  // obj's own components that have no parent (non-visual ones).
+  auto writeChildren = [&](TComponent* owner) {
+    if (!owner) return;
+    for (int i = 0; i < owner->ComponentCount(); ++i) {
+      TComponent* c = owner->Components(i);
+      TComponent* parent = c->GetParentComponent();
+      if (c != obj && (parent == obj || (!parent && owner == obj))) WriteObject(c, out, depth + 1);
+    }
+  };
+  writeChildren(obj);
+  if (obj->Owner()) writeChildren(obj->Owner());
   out += indent + "end\n";
 }
 
@@ -477,7 +484,7 @@ TComponent* ReadComponent(std::string_view text, TComponent* owner) {
 
 std::string WriteComponent(TComponent* obj) {
   std::string out;
-  WriteObject(obj, obj, out, 0);
+  WriteObject(obj, out, 0);
   return out;
 }
 
