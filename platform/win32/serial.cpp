@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -24,6 +25,7 @@ namespace win32 {
 namespace {
 
 std::mutex g_rootMutex;
+std::atomic<int> g_failSetCommState{0};
 std::string g_sysfsRoot = "/sys";
 
 struct Speed {
@@ -117,6 +119,10 @@ std::vector<PortDevice> ScanPortDevices(const std::string& root, bool presentOnl
 }
 
 }  // namespace detail
+
+namespace test {
+void FailSetCommState(int count) { g_failSetCommState = count; }
+}  // namespace test
 
 void SetSysfsRoot(const std::string& root) {
   std::lock_guard<std::mutex> lock(g_rootMutex);
@@ -311,6 +317,19 @@ HANDLE OpenComPort(int n, DWORD access) {
     return INVALID_HANDLE_VALUE;
   }
   ::ioctl(fd, TIOCEXCL);
+  // A COM port never edits or translates bytes, whatever the tty's state was before.
+  termios t{};
+  if (::tcgetattr(fd, &t) == 0) {
+    const speed_t in = ::cfgetispeed(&t);
+    const speed_t out = ::cfgetospeed(&t);
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    ::cfsetispeed(&t, in);
+    ::cfsetospeed(&t, out);
+    ::tcsetattr(fd, TCSANOW, &t);
+  }
   return AddHandle(std::make_unique<SerialPort>(fd));
 }
 
@@ -416,6 +435,11 @@ BOOL SetCommState(HANDLE file, DCB* dcb) {
   if (dcb == nullptr || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->Parity > SPACEPARITY ||
       dcb->StopBits > TWOSTOPBITS) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (win32::g_failSetCommState > 0) {
+    --win32::g_failSetCommState;
+    SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
   const win32::Speed* speed = nullptr;

@@ -125,6 +125,12 @@ std::string SysfsRoot();
 
 }  // namespace win32
 
+namespace win32::test {
+// The next `count` SetCommState calls fail with ERROR_GEN_FAILURE: a real line rarely refuses
+// a state, so tests make it.
+void FailSetCommState(int count = 1);
+}  // namespace win32::test
+
 namespace win32::detail {
 // A device of the "Ports" class: its node under /dev and the name it lists as ("COM3", "LPT1").
 struct PortDevice {
