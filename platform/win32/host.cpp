@@ -28,6 +28,7 @@ class PollHost final : public Host {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     std::vector<pollfd> fds;
     std::vector<int> ids;
+    const std::uint64_t pass = ++passes_;
     for (;;) {
       fds.clear();
       ids.clear();
@@ -59,10 +60,19 @@ class PollHost final : public Host {
         auto it = watches_.find(ids[i - 1]);
         if (it == watches_.end() || it->second->events == 0) continue;
         std::shared_ptr<Entry> entry = it->second;
+        short revents = fds[i].revents;
+        if (passes_ != pass) {
+          // A callback waited in turn and may have consumed this readiness: look again.
+          pollfd again{entry->fd, entry->events, 0};
+          revents = ::poll(&again, 1, 0) == 1 ? again.revents : 0;
+        }
+        // Report only what is still asked for; errors always.
+        revents &= static_cast<short>(entry->events | POLLERR | POLLHUP | POLLNVAL);
+        if (revents == 0) continue;
         // A closed fd would report POLLNVAL on every pass: report it once.
-        if (fds[i].revents & POLLNVAL) entry->events = 0;
+        if (revents & POLLNVAL) entry->events = 0;
         FdCallback callback = entry->callback;
-        callback(fds[i].revents);
+        callback(revents);
       }
       return;
     }
@@ -95,6 +105,8 @@ class PollHost final : public Host {
   };
   int wakeFd_;
   int lastId_ = 0;
+  // Counts Wait calls, so a Wait can tell that a callback waited in between.
+  std::uint64_t passes_ = 0;
   std::map<int, std::shared_ptr<Entry>> watches_;
 };
 

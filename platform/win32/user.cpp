@@ -103,6 +103,14 @@ void Unlink(HWND hwnd, const std::shared_ptr<Window>& w) {
     std::erase_if(q.timers, [hwnd](const Timer& t) { return t.hwnd == hwnd; });
 }
 
+// With the queue locked: one wake-up per wait is enough.
+void WakeLocked(Queue& q) {
+  if (q.waiting > 0 && !q.woken && q.host) {
+    q.woken = true;
+    q.host->Wake();
+  }
+}
+
 bool MessageMatches(UINT message, HWND target, HWND hwnd, UINT min, UINT max) {
   if (hwnd == reinterpret_cast<HWND>(-1)) {
     if (target) return false;
@@ -414,7 +422,7 @@ BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return FALSE;
   }
   q->posted.push_back(MSG{hwnd, msg, wParam, lParam, GetTickCount(), {0, 0}});
-  if (q->waiting && q->host) q->host->Wake();
+  WakeLocked(*q);
   return TRUE;
 }
 
@@ -460,7 +468,8 @@ bool WaitForInput(ThreadState& ts, DWORD mask, Clock::time_point deadline) {
       std::lock_guard lock(q.mutex);
       if (Pending(q, mask, now, &until)) return true;
       if (now >= deadline) return false;
-      q.waiting = true;
+      ++q.waiting;
+      q.woken = false;
     }
     int ms = -1;
     if (until != Clock::time_point::max()) {
@@ -470,7 +479,9 @@ bool WaitForInput(ThreadState& ts, DWORD mask, Clock::time_point deadline) {
     }
     host.Wait(ms);
     std::lock_guard lock(q.mutex);
-    q.waiting = false;
+    --q.waiting;
+    // An enclosing wait may still be asleep in the host.
+    q.woken = false;
   }
 }
 
@@ -522,7 +533,7 @@ void PostQuitMessage(int exitCode) {
   std::lock_guard lock(q.mutex);
   q.quit = true;
   q.quitCode = exitCode;
-  if (q.waiting && q.host) q.host->Wake();
+  WakeLocked(q);
 }
 
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL, DWORD milliseconds, DWORD wakeMask) {

@@ -28,8 +28,10 @@ struct Queue {
   std::deque<MSG> posted;
   bool quit = false;
   int quitCode = 0;
-  // The owning thread is inside its host's Wait: posts must wake it.
-  bool waiting = false;
+  // How deeply the owning thread is inside its host's Wait (waits nest through callbacks);
+  // while it is, the first post of each wait must wake it.
+  int waiting = 0;
+  bool woken = false;
   // False once the owning thread has ended.
   bool alive = true;
   Host* host = nullptr;

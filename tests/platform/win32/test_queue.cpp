@@ -326,6 +326,50 @@ TEST(Host, CallbackMayUnwatchItselfAndOthers) {
   for (int fd : {a[0], a[1], b[0], b[1]}) close(fd);
 }
 
+TEST(Host, ReadinessTakenByANestedWaitIsNotReportedAgain) {
+  int a[2], b[2];
+  ASSERT_EQ(pipe(a), 0);
+  ASSERT_EQ(pipe(b), 0);
+  win32::Host& host = win32::CurrentHost();
+  int callsB = 0, emptyReads = 0;
+  auto drain = [&](int fd) {
+    char c;
+    if (read(fd, &c, 1) != 1) ++emptyReads;
+  };
+  const int ida = host.Watch(a[0], POLLIN, [&](short) {
+    drain(a[0]);
+    host.Wait(0);  // as a window procedure pumping messages would
+  });
+  const int idb = host.Watch(b[0], POLLIN, [&](short) {
+    ++callsB;
+    drain(b[0]);
+  });
+  ASSERT_EQ(write(a[1], "1", 1), 1);
+  ASSERT_EQ(write(b[1], "1", 1), 1);
+  host.Wait(20000);
+  host.Wait(0);
+  EXPECT_EQ(callsB, 1);
+  EXPECT_EQ(emptyReads, 0);
+
+  // Interest withdrawn by an earlier callback of the same pass is honoured.
+  host.Unwatch(ida);
+  host.Unwatch(idb);
+  int callsC = 0, callsD = 0, idd = 0;
+  const int idc = host.Watch(a[0], POLLIN, [&](short) {
+    ++callsC;
+    host.SetEvents(idd, 0);
+  });
+  idd = host.Watch(b[0], POLLIN, [&](short) { ++callsD; });
+  ASSERT_EQ(write(a[1], "2", 1), 1);
+  ASSERT_EQ(write(b[1], "2", 1), 1);
+  host.Wait(20000);
+  EXPECT_EQ(callsC, 1);
+  EXPECT_EQ(callsD, 0);
+  host.Unwatch(idc);
+  host.Unwatch(idd);
+  for (int fd : {a[0], a[1], b[0], b[1]}) close(fd);
+}
+
 TEST(Host, WakeIsRememberedUntilTheNextWait) {
   win32::Host& host = win32::CurrentHost();
   host.Wake();
