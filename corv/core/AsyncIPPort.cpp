@@ -1,0 +1,491 @@
+#include "corv/core/AsyncIPPort.h"
+
+#include <cstring>
+
+#include "platform/win32/misc.h"
+
+namespace {
+
+constexpr LONG kAllEvents = ws::FD_READ | ws::FD_WRITE | ws::FD_CONNECT | ws::FD_CLOSE;
+
+// Receive errors that end a read pass without a report.
+bool QuietRecvError(int code) {
+  return code == ws::WSAEWOULDBLOCK || code == ws::WSAENOTSOCK || code == ws::WSAECONNABORTED || code == ws::WSAECONNRESET;
+}
+
+}  // namespace
+
+CAsyncIPPort::CAsyncIPPort()
+    : InBufferSize(kDefaultBufferSize),
+      OutBufferSize(kDefaultBufferSize),
+      Socket(ws::INVALID_SOCKET),
+      RemoteAddr(0),
+      RemotePort(0),
+      LocalPort(0),
+      DeferredCloseWord(0),
+      BytesSent(0),
+      Connected(false),
+      AcceptData(true),
+      InRead(false),
+      Linger(true),
+      KeepAlive(false),
+      DeferredClose(false) {
+  Firewall.Owner = this;
+}
+
+CAsyncIPPort::~CAsyncIPPort() {
+  if (WinsockProcs.WSAIsBlocking()) WinsockProcs.WSACancelBlockingCall();
+  CloseSocket();
+  Fifo.Free();
+  Firewall.Reply.Clear();
+  Firewall.FirewallUser.Clear();
+  Firewall.FirewallPassword.Clear();
+  Firewall.FirewallData.Clear();
+  RemoteHost.Clear();
+}
+
+bool CAsyncIPPort::Init() {
+  if (!CWsock::Init(true)) return false;
+  InBufferSize = kDefaultBufferSize;
+  OutBufferSize = kDefaultBufferSize;
+  Socket = ws::INVALID_SOCKET;
+  RemoteAddr = 0;
+  RemoteHost.Clear();
+  RemotePort = 0;
+  LocalPort = 0;
+  DeferredCloseWord = 0;
+  BytesSent = 0;
+  Firewall.Owner = this;
+  Firewall.FirewallType = fwNone;
+  Firewall.Pending = false;
+  Connected = false;
+  AcceptData = true;
+  InRead = false;
+  Linger = true;
+  KeepAlive = false;
+  DeferredClose = false;
+  Fifo.Free();
+  Fifo.Init();
+  return Fifo.SetSize(LineFIFO::kDefaultSize);
+}
+
+bool CAsyncIPPort::MayDeliver() const {
+  return AcceptData || (Firewall.FirewallType != fwNone && Firewall.Pending);
+}
+
+bool CAsyncIPPort::StopReading() const { return !MayDeliver() || InterruptRequest; }
+
+void CAsyncIPPort::PostRead() {
+  PostMessageA(Window, WM_CORV_SOCKET, static_cast<WPARAM>(Socket), ws::FD_READ);
+}
+
+int CAsyncIPPort::SetRemoteHost(const char* text) {
+  ClearErrorText();
+  if (RemoteHost.SetText(text ? text : "") != 0) return CORV_OUT_OF_MEMORY;
+  if (Firewall.FirewallType != fwNone) return 0;
+  if (Socket != ws::INVALID_SOCKET) {
+    SetFixedErrorText("You cannot change the RemoteHost at this time. A connection is in progress.");
+    return 101;
+  }
+  if (RemoteHost.IsEmpty()) {
+    RemoteAddr = 0;
+    return 0;
+  }
+  if (WinsockProcs.WSAIsBlocking()) WinsockProcs.WSACancelBlockingCall();
+  ws::u_long addr = WinsockProcs.inet_addr(RemoteHost.Text());
+  if (addr != ws::INADDR_NONE) {
+    RemoteAddr = static_cast<DWORD>(addr);
+    return 0;
+  }
+  RemoteAddr = 0;
+  ws::hostent* host = WinsockProcs.gethostbyname(RemoteHost.Text());
+  if (host && host->h_addr_list && host->h_addr_list[0]) {
+    std::memcpy(&RemoteAddr, host->h_addr_list[0], sizeof RemoteAddr);
+    return 0;
+  }
+  int code = WinsockProcs.WSAGetLastError();
+  return code == ws::WSANOTINITIALISED ? 0 : code;
+}
+
+int CAsyncIPPort::SetRemotePort(WORD port) {
+  ClearErrorText();
+  if (Socket != ws::INVALID_SOCKET) {
+    SetFixedErrorText("You cannot change the RemotePort at this time. A connection is in progress.");
+    return 100;
+  }
+  RemotePort = port;
+  return 0;
+}
+
+const char* CAsyncIPPort::GetRemoteHost() {
+  if (Firewall.FirewallType != fwNone) return RemoteHost.Text();
+  if (!RemoteAddr) return "";
+  ws::in_addr a{};
+  a.s_addr = RemoteAddr;
+  const char* dotted = WinsockProcs.inet_ntoa(a);
+  return dotted ? dotted : "";
+}
+
+int CAsyncIPPort::Connect(bool open) {
+  ClearErrorText();
+  DeferredCloseWord = 0;
+  if (!open) return Disconnect(0);
+  if (Socket != ws::INVALID_SOCKET) {
+    SetFixedErrorText("Already connected. If you want to reconnect, close the current connection first.");
+    return 104;
+  }
+  DeferredClose = false;
+  if (Fifo.Storage()) Fifo.SetSize(Fifo.Capacity());
+
+  bool viaFirewall = Firewall.FirewallType != fwNone;
+  DWORD addr = viaFirewall ? Firewall.FirewallAddr : RemoteAddr;
+  WORD port = viaFirewall ? Firewall.FirewallPort : RemotePort;
+  if (!addr) {
+    SetFixedErrorText(viaFirewall ? "The FirewallHost address is invalid (0.0.0.0)."
+                                  : "The RemoteHost address is invalid (0.0.0.0).");
+    return 102;
+  }
+  if (!port) {
+    SetFixedErrorText(viaFirewall ? "The FirewallPort is invalid (0)."
+                                  : "RemotePort can't be zero. Please specify a valid service port number.");
+    return 116;
+  }
+
+  Connected = false;
+  ws::SOCKET s = WinsockProcs.socket(ws::AF_INET, ws::SOCK_STREAM, 0);
+  if (s == ws::INVALID_SOCKET) return WinsockProcs.WSAGetLastError();
+  Socket = s;
+
+  ws::sockaddr_in local{};
+  local.sin_family = ws::AF_INET;
+  local.sin_addr.s_addr = LocalHostAddr;
+  local.sin_port = WinsockProcs.htons(LocalPort);
+  if (WinsockProcs.bind(Socket, reinterpret_cast<const ws::sockaddr*>(&local), sizeof local) != 0) {
+    int code = WinsockProcs.WSAGetLastError();
+    CloseSocket();
+    return code;
+  }
+
+  SetKeepAlive(KeepAlive);
+  SetLinger(Linger);
+  SetInBufferSize(InBufferSize);
+  SetOutBufferSize(OutBufferSize);
+  SetOOBInline(1);
+  ClearErrorText();
+
+  if (WinsockProcs.WSAAsyncSelect(Socket, Window, WM_CORV_SOCKET, kAllEvents) != 0) {
+    int code = WinsockProcs.WSAGetLastError();
+    CloseSocket();
+    return code;
+  }
+
+  ws::sockaddr_in target{};
+  target.sin_family = ws::AF_INET;
+  target.sin_addr.s_addr = addr;
+  target.sin_port = WinsockProcs.htons(port);
+  if (WinsockProcs.connect(Socket, reinterpret_cast<const ws::sockaddr*>(&target), sizeof target) != 0) {
+    int code = WinsockProcs.WSAGetLastError();
+    if (code != ws::WSAEWOULDBLOCK) {
+      CloseSocket();
+      return code;
+    }
+  }
+  return 0;
+}
+
+int CAsyncIPPort::Disconnect(LONG word) {
+  if (Socket == ws::INVALID_SOCKET) {
+    CloseSocket();
+    return 0;
+  }
+  WinsockProcs.WSAAsyncSelect(Socket, Window, WM_CORV_SOCKET, 0);
+  if (InRead) {
+    // The running read pass closes once it is done with the data in hand.
+    DeferredClose = true;
+    DeferredCloseWord = word;
+    return 0;
+  }
+  if (AcceptData) DoRead(kReadFinal);
+  if (Connected) {
+    Connected = false;
+    Firewall.Reset(HIWORD(static_cast<DWORD>(word)));
+  }
+  if (Socket != ws::INVALID_SOCKET) {
+    int r = WinsockProcs.closesocket(Socket);
+    int code = r != 0 ? WinsockProcs.WSAGetLastError() : 0;
+    Socket = ws::INVALID_SOCKET;
+    CloseSocket();
+    return code;
+  }
+  return 0;
+}
+
+int CAsyncIPPort::CloseSocket() {
+  if (Socket != ws::INVALID_SOCKET) {
+    WinsockProcs.closesocket(Socket);
+    Socket = ws::INVALID_SOCKET;
+  }
+  Connected = false;
+  BytesSent = 0;
+  AcceptData = true;
+  InRead = false;
+  return 0;
+}
+
+int CAsyncIPPort::Send(const char* data, DWORD length, int flags, bool throughFirewall) {
+  ClearErrorText();
+  bool ok = throughFirewall ? Firewall.IsConnected() : Connected;
+  if (!ok) {
+    WinsockProcs.WSASetLastError(ws::WSAENOTCONN);
+    return ws::WSAENOTCONN;
+  }
+  if (length == 0) return 0;
+  // A single call takes at most what an int can say; the rest is "not all sent".
+  int chunk = length > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(length);
+  int sent = WinsockProcs.send(Socket, data, chunk, flags);
+  if (sent == ws::SOCKET_ERROR) {
+    BytesSent = 0;
+    return WinsockProcs.WSAGetLastError();
+  }
+  BytesSent = sent;
+  if (static_cast<DWORD>(sent) < length) {
+    WinsockProcs.WSASetLastError(ws::WSAEWOULDBLOCK);
+    return ws::WSAEWOULDBLOCK;
+  }
+  return 0;
+}
+
+int CAsyncIPPort::SetAcceptData(bool accept) {
+  AcceptData = accept;
+  if (Connected) {
+    if (accept) PostRead();
+  } else if (Socket != ws::INVALID_SOCKET) {
+    DoRead(kReadConnecting);
+  }
+  return 0;
+}
+
+int CAsyncIPPort::SetEOL(const char* eol, WORD length) {
+  ClearErrorText();
+  if (!Fifo.SetEOL(eol, length)) return CORV_OUT_OF_MEMORY;
+  if (Connected) PostRead();
+  return 0;
+}
+
+int CAsyncIPPort::SetInBufferSize(std::int32_t size) {
+  ClearErrorText();
+  InBufferSize = size;
+  if (Socket == ws::INVALID_SOCKET) return 0;
+  if (WinsockProcs.setsockopt(Socket, ws::SOL_SOCKET, ws::SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size) != 0)
+    return WinsockProcs.WSAGetLastError();
+  return 0;
+}
+
+int CAsyncIPPort::SetOutBufferSize(std::int32_t size) {
+  ClearErrorText();
+  OutBufferSize = size;
+  if (Socket == ws::INVALID_SOCKET) return 0;
+  if (WinsockProcs.setsockopt(Socket, ws::SOL_SOCKET, ws::SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size) != 0)
+    return WinsockProcs.WSAGetLastError();
+  return 0;
+}
+
+int CAsyncIPPort::SetKeepAlive(bool on) {
+  ClearErrorText();
+  KeepAlive = on;
+  if (Socket == ws::INVALID_SOCKET) return 0;
+  std::int32_t v = on ? 1 : 0;
+  if (WinsockProcs.setsockopt(Socket, ws::SOL_SOCKET, ws::SO_KEEPALIVE, reinterpret_cast<const char*>(&v), sizeof v) != 0) {
+    int code = WinsockProcs.WSAGetLastError();
+    std::int32_t back = 0;
+    int len = sizeof back;
+    if (WinsockProcs.getsockopt(Socket, ws::SOL_SOCKET, ws::SO_KEEPALIVE, reinterpret_cast<char*>(&back), &len) == 0)
+      KeepAlive = back != 0;
+    return code;
+  }
+  return 0;
+}
+
+int CAsyncIPPort::SetLinger(bool on) {
+  ClearErrorText();
+  if (Socket == ws::INVALID_SOCKET) {
+    Linger = on;
+    return 0;
+  }
+  // Linger off means an abortive close: l_onoff 1 with a time of 0.
+  ws::linger l{};
+  l.l_onoff = on ? 0 : 1;
+  l.l_linger = 0;
+  if (WinsockProcs.setsockopt(Socket, ws::SOL_SOCKET, ws::SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l) != 0)
+    return WinsockProcs.WSAGetLastError();
+  Linger = on;
+  return 0;
+}
+
+int CAsyncIPPort::SetOOBInline(std::int32_t on) {
+  ClearErrorText();
+  if (WinsockProcs.setsockopt(Socket, ws::SOL_SOCKET, ws::SO_OOBINLINE, reinterpret_cast<const char*>(&on), sizeof on) != 0)
+    return WinsockProcs.WSAGetLastError();
+  return 0;
+}
+
+const char* CAsyncIPPort::GetLocalHost() {
+  if (Connected) {
+    ws::sockaddr_in a{};
+    int len = sizeof a;
+    if (WinsockProcs.getsockname(Socket, reinterpret_cast<ws::sockaddr*>(&a), &len) == 0) {
+      const char* dotted = WinsockProcs.inet_ntoa(a.sin_addr);
+      if (dotted) {
+        std::size_t n = std::strlen(dotted);
+        if (n > kLocalHostMax) n = kLocalHostMax;
+        std::memcpy(LocalHostText, dotted, n);
+        LocalHostText[n] = '\0';
+        return LocalHostText;
+      }
+    }
+  }
+  return CWsock::GetLocalHost();
+}
+
+LRESULT CAsyncIPPort::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if ((message & 0xFFFF) != WM_CORV_SOCKET || Socket == ws::INVALID_SOCKET || static_cast<ws::SOCKET>(wParam) != Socket)
+    return CWsock::HandleMessage(message, wParam, lParam);
+  DWORD word = static_cast<DWORD>(lParam);
+  switch (LOWORD(word)) {
+    case ws::FD_READ:
+      if (!MayDeliver() || InRead) break;
+      InRead = true;
+      DoRead(kReadNotified);
+      InRead = false;
+      // A close asked for during the pass that the pass did not reach must not be lost:
+      // the socket would stay open and read as connected.
+      if (DeferredClose) {
+        DeferredClose = false;
+        Disconnect(DeferredCloseWord);
+      }
+      break;
+    case ws::FD_WRITE:
+      Firewall.ReadyToSend();
+      break;
+    case ws::FD_CONNECT: {
+      Connected = true;
+      SetOOBInline(1);
+      WORD error = HIWORD(word);
+      if (error == 0) {
+        Firewall.Start(0);
+      } else {
+        Connected = false;
+        Firewall.Start(error);
+        CloseSocket();
+      }
+      break;
+    }
+    case ws::FD_CLOSE:
+      DoRead(kReadToEnd);
+      Disconnect(static_cast<LONG>(word));
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+bool CAsyncIPPort::DeliverLines() {
+  char* line = nullptr;
+  std::uint32_t n = 0;
+  while (Fifo.NextLine(&line, &n)) {
+    Firewall.DataIn(line, static_cast<WORD>(n), true);
+    if (StopReading()) return false;
+  }
+  return true;
+}
+
+int CAsyncIPPort::DoRead(int mode) {
+  while (Socket != ws::INVALID_SOCKET) {
+    if (StopReading()) return 0;
+    if (!Fifo.Storage()) {
+      // Without storage there is nowhere to receive into: say so once instead of spinning.
+      ErrorHook(CORV_OUT_OF_MEMORY, "Out of memory: the receive buffer has no storage.");
+      return CORV_OUT_OF_MEMORY;
+    }
+    if (!DeliverLines()) return 0;
+
+    char* block = nullptr;
+    std::uint32_t room = 0;
+    if (!Fifo.GetFreeBlock(&block, &room)) {
+      // Full and no line end in it: hand the whole buffer over as a piece of a line.
+      char* data = nullptr;
+      std::uint32_t n = 0;
+      if (Fifo.TakeAll(&data, &n)) {
+        int r = Firewall.DataIn(data, static_cast<WORD>(n), false);
+        if (r) return r;
+      }
+      continue;
+    }
+    if (DeferredClose && mode == kReadNotified) {
+      InRead = false;
+      DeferredClose = false;
+      return Disconnect(DeferredCloseWord);
+    }
+
+    int got = WinsockProcs.recv(Socket, block, static_cast<int>(room), 0);
+    if (got == ws::SOCKET_ERROR) {
+      int code = WinsockProcs.WSAGetLastError();
+      if (QuietRecvError(code)) return code;
+      char text[64];
+      wsprintfA(text, "socket error in recv: %d", code);
+      ErrorHook(static_cast<WORD>(code), text);
+      return code;
+    }
+    if (got > 0 && Firewall.FirewallType != fwNone && Firewall.Pending) {
+      return Firewall.DataIn(block, static_cast<WORD>(got), false);
+    }
+    if (got > 0 && mode == kReadNotified) {
+      Fifo.Commit(static_cast<std::uint32_t>(got));
+      continue;
+    }
+    // A final read, or the peer closed: hand over everything, dropping what is refused.
+    if (got > 0) Fifo.Commit(static_cast<std::uint32_t>(got));
+    char* line = nullptr;
+    std::uint32_t n = 0;
+    while (Fifo.NextLine(&line, &n)) {
+      if (MayDeliver()) Firewall.DataIn(line, static_cast<WORD>(n), true);
+    }
+    if (Fifo.TakeAll(&line, &n) && MayDeliver()) Firewall.DataIn(line, static_cast<WORD>(n), false);
+    if (mode == kReadFinal) return 0;
+    if (got > 0) continue;
+    InRead = false;
+    if (mode == kReadNotified) {
+      DeferredClose = false;
+      return Disconnect(DeferredCloseWord);
+    }
+    return 0;
+  }
+  return 0;
+}
+
+int CInternalIPPort::OnConnected(WORD code) {
+  char text[CORV_ERROR_TEXT_SIZE];
+  if (code == 0) {
+    std::strcpy(text, "OK");
+  } else {
+    FormatWinsockError(code, text, sizeof text);
+  }
+  return FireConnected(code, text);
+}
+
+int CInternalIPPort::OnDisconnected(WORD code) {
+  char text[CORV_ERROR_TEXT_SIZE];
+  if (code == 0) {
+    std::strcpy(text, "OK");
+  } else {
+    FormatWinsockError(code, text, sizeof text);
+  }
+  return FireDisconnected(code, text);
+}
+
+int CInternalIPPort::FireConnected(WORD, const char*) { return 0; }
+int CInternalIPPort::OnDataIn(const char*, WORD, bool) { return 0; }
+int CInternalIPPort::FireDisconnected(WORD, const char*) { return 0; }
+int CInternalIPPort::FireError(WORD, const char*) { return 0; }
+int CInternalIPPort::FireReadyToSend() { return 0; }

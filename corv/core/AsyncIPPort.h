@@ -1,0 +1,92 @@
+// The asynchronous TCP client port under every protocol engine: a non-blocking socket whose
+// connect, read, write and close reports arrive as messages to the engine's hidden window and
+// leave as five hooks. Received bytes pass through the receive buffer and are delivered as
+// lines or raw blocks; while a proxy negotiation is pending they go to the firewall member.
+#pragma once
+#include <cstdint>
+
+#include "corv/core/DynStr.h"
+#include "corv/core/Firewall.h"
+#include "corv/core/LineFIFO.h"
+#include "corv/core/Wsock.h"
+
+class CAsyncIPPort : public CWsock {
+ public:
+  // Read pass modes.
+  enum { kReadNotified = 0, kReadFinal = 1, kReadToEnd = 2, kReadConnecting = 3 };
+  static constexpr std::int32_t kDefaultBufferSize = 2048;
+
+  CAsyncIPPort();
+  ~CAsyncIPPort() override;
+
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  const char* GetLocalHost() override;
+  virtual int DoRead(int mode);
+  virtual int ConnectedHook(WORD code) = 0;
+  virtual int DisconnectedHook(WORD code) = 0;
+  virtual int DataInHook(const char* data, WORD length, bool eol) = 0;
+  virtual int ErrorHook(WORD code, const char* text) = 0;
+  virtual int ReadyToSendHook() = 0;
+
+  bool Init();
+  int SetRemoteHost(const char* text);
+  int SetRemotePort(WORD port);
+  const char* GetRemoteHost();
+  int Connect(bool open);
+  int Disconnect(LONG word);
+  int CloseSocket();
+  int Send(const char* data, DWORD length, int flags, bool throughFirewall);
+  int SetAcceptData(bool accept);
+  int SetEOL(const char* eol, WORD length);
+  int SetInBufferSize(std::int32_t size);
+  int SetOutBufferSize(std::int32_t size);
+  int SetKeepAlive(bool on);
+  int SetLinger(bool on);
+  int SetOOBInline(std::int32_t on);
+
+  // Data may be delivered: the engine accepts it, or a negotiation wants it.
+  bool MayDeliver() const;
+
+  std::int32_t InBufferSize;
+  std::int32_t OutBufferSize;
+  ws::SOCKET Socket;
+  DWORD RemoteAddr;  // network order; 0: none
+  DynStr RemoteHost;
+  WORD RemotePort;
+  WORD LocalPort;
+  LONG DeferredCloseWord;
+  std::int32_t BytesSent;
+  CFirewall Firewall;
+  bool Connected;
+  bool AcceptData;
+  bool InRead;
+  bool Linger;
+  bool KeepAlive;
+  bool DeferredClose;
+  LineFIFO Fifo;
+
+ private:
+  void PostRead();
+  // Delivers the held complete lines; false when delivery must stop.
+  bool DeliverLines();
+  bool StopReading() const;
+};
+
+// Routes the port's hooks to the operations the message port and the engines override.
+class CInternalIPPort : public CAsyncIPPort {
+ public:
+  int ConnectedHook(WORD code) override { return OnConnected(code); }
+  int DisconnectedHook(WORD code) override { return OnDisconnected(code); }
+  int DataInHook(const char* data, WORD length, bool eol) override { return OnDataIn(data, length, eol); }
+  int ErrorHook(WORD code, const char* text) override { return FireError(code, text); }
+  int ReadyToSendHook() override { return FireReadyToSend(); }
+
+  // Adds "OK" or the Windows Sockets text of the code.
+  virtual int OnConnected(WORD code);
+  virtual int OnDisconnected(WORD code);
+  virtual int FireConnected(WORD code, const char* text);
+  virtual int OnDataIn(const char* data, WORD length, bool eol);
+  virtual int FireDisconnected(WORD code, const char* text);
+  virtual int FireError(WORD code, const char* text);
+  virtual int FireReadyToSend();
+};

@@ -1,0 +1,165 @@
+#include "corv/core/IPPortMsg.h"
+
+#include "platform/win32/file.h"
+
+CIPPortMsg::CIPPortMsg()
+    : WaitingForLine(false),
+      StopAtLine(true),
+      ConnectCode(0),
+      DisconnectCode(0),
+      TransferFile(INVALID_HANDLE_VALUE) {}
+
+CIPPortMsg::~CIPPortMsg() {
+  Interrupt();
+  Reply.Clear();
+  CloseTransferFile();
+}
+
+bool CIPPortMsg::Init() {
+  Reply.Clear();
+  WaitingForLine = false;
+  DisconnectCode = 0;
+  ConnectCode = 0;
+  StopAtLine = true;
+  return CAsyncIPPort::Init();
+}
+
+void CIPPortMsg::Interrupt() {
+  InterruptRequest = true;
+  Interrupted = false;
+}
+
+int CIPPortMsg::ConnectAndWait() {
+  if (Firewall.IsConnected()) return 0;
+  ClearErrorText();
+  InterruptRequest = false;
+  Reply.Set(0u);
+  ConnectCode = 0;
+  SetAcceptData(false);
+  int r = Connect(true);
+  if (r) return r;
+  for (;;) {
+    if (!DoEvents(kWaitPassMs, Window)) {
+      // Closing clears the error text; the reason the wait stopped must survive it.
+      const char* why = ErrorText;
+      Connect(false);
+      ErrorText = why;
+      return CORV_INTERRUPTED;
+    }
+    if (Firewall.IsConnected() || ConnectCode != 0) {
+      SetAcceptData(true);
+      return ConnectCode;
+    }
+  }
+}
+
+int CIPPortMsg::WaitForDisconnect() {
+  if (!Firewall.IsConnected()) return 0;
+  ClearErrorText();
+  InterruptRequest = false;
+  DisconnectCode = 0;
+  for (;;) {
+    if (!DoEvents(kWaitPassMs, Window)) return CORV_INTERRUPTED;
+    if (!Firewall.IsConnected()) return DisconnectCode;
+    if (DisconnectCode != 0) return DisconnectCode;
+  }
+}
+
+int CIPPortMsg::SendAndWait(const char* data, std::int32_t length, bool progress) {
+  if (length <= 0) return 0;
+  InterruptRequest = false;
+  const std::int32_t total = length;
+  for (;;) {
+    int r = Send(data, static_cast<DWORD>(length), 0, true);
+    if (r == 0) return 0;
+    if (r != ws::WSAEWOULDBLOCK) return r;
+    data += BytesSent;
+    length -= BytesSent;
+    if (!DoEvents(kWaitPassMs, Window)) return CORV_INTERRUPTED;
+    if (progress) {
+      int p = SendProgress(static_cast<WORD>(total - length));
+      if (p) return p;
+    }
+  }
+}
+
+int CIPPortMsg::SendLineAndWait(const char* verb, const char* argument, const char* terminator) {
+  ClearErrorText();
+  WaitingForLine = true;
+  Reply.Set(0u);
+  SetAcceptData(false);
+  if (verb && *verb) {
+    DynStr line;
+    int r = line.Append(verb);
+    if (!r && argument && *argument) {
+      r = line.Append(" ");
+      if (!r) r = line.Append(argument);
+    }
+    if (!r && terminator && *terminator) r = line.Append(terminator);
+    if (!r) r = SendAndWait(line.Text(), static_cast<std::int32_t>(line.Length()), true);
+    if (r) {
+      WaitingForLine = false;
+      SetAcceptData(true);
+      return r;
+    }
+  }
+  return WaitForLine();
+}
+
+int CIPPortMsg::WaitForLine() {
+  Reply.Set(0u);
+  WaitingForLine = true;
+  InterruptRequest = false;
+  SetAcceptData(true);
+  int passes = 0;
+  for (;;) {
+    if (!DoEvents(kWaitPassMs, Window)) return CORV_INTERRUPTED;
+    if (++passes > 1000) {
+      // A lost read report must not hang the wait: poll the socket now and then.
+      DoRead(kReadNotified);
+      passes = 0;
+    }
+    if (!WaitingForLine) return 0;
+    int r = OnReplyWait();
+    if (r) return r;
+    if (!Firewall.IsConnected()) return CORV_INTERRUPTED;
+  }
+}
+
+int CIPPortMsg::OnConnected(WORD code) {
+  ConnectCode = code;
+  return CInternalIPPort::OnConnected(code);
+}
+
+int CIPPortMsg::OnDisconnected(WORD code) {
+  DisconnectCode = code;
+  CloseTransferFile();
+  return CInternalIPPort::OnDisconnected(code);
+}
+
+int CIPPortMsg::OnDataIn(const char* data, WORD length, bool eol) {
+  if (data && length) {
+    if (Reply.Append(data, length) != 0) FireError(CORV_OUT_OF_MEMORY, "Out of memory in DataIn [IPPMsg].");
+  }
+  if (eol) {
+    WaitingForLine = false;
+    if (StopAtLine) SetAcceptData(false);
+  }
+  return 0;
+}
+
+int CIPPortMsg::SendProgress(WORD) { return 0; }
+int CIPPortMsg::OnReplyWait() { return 0; }
+
+int CIPPortMsg::CloseTransferFile() {
+  if (TransferFile != INVALID_HANDLE_VALUE) {
+    CloseHandle(TransferFile);
+    TransferFile = INVALID_HANDLE_VALUE;
+  }
+  return 0;
+}
+
+CIPPortMsgPlusFile::~CIPPortMsgPlusFile() { Interrupt(); }
+
+int CIPPortMsgPlusFile::SendProgress(WORD bytes) { return ProgressRelay ? OnSendProgress(bytes) : 0; }
+int CIPPortMsgPlusFile::OnSendProgress(WORD) { return 0; }
