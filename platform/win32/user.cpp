@@ -445,20 +445,30 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remo
 
 namespace {
 
-bool Pending(Queue& q, DWORD mask, Clock::time_point now, Clock::time_point* nextTimer) {
+struct Filter {
+  HWND hwnd = nullptr;
+  UINT min = 0;
+  UINT max = 0;
+};
+
+// With the queue locked: whether a wait would end now. Notes the earliest timer still to come.
+bool Pending(Queue& q, DWORD mask, const Filter& f, Clock::time_point now, Clock::time_point* nextTimer) {
   if (mask & QS_TIMER)
     for (const Timer& t : q.timers) {
+      if (!MessageMatches(WM_TIMER, t.hwnd, f.hwnd, f.min, f.max)) continue;
       if (t.due <= now) return true;
       if (t.due < *nextTimer) *nextTimer = t.due;
     }
   if (!(mask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE))) return false;
   if (q.quit) return true;
-  return std::any_of(q.posted.begin(), q.posted.end(),
-                     [&q](const MSG& m) { return !m.hwnd || q.windows.count(m.hwnd); });
+  return std::any_of(q.posted.begin(), q.posted.end(), [&](const MSG& m) {
+    return (!m.hwnd || q.windows.count(m.hwnd)) && MessageMatches(m.message, m.hwnd, f.hwnd, f.min, f.max);
+  });
 }
 
-// Waits through the host until something the mask asks for is pending or `deadline` passes.
-bool WaitForInput(ThreadState& ts, DWORD mask, Clock::time_point deadline) {
+// Waits through the host until something the mask and filter ask for is pending or `deadline`
+// passes. Messages the filter excludes do not end the wait: GetMessageA would spin on them.
+bool WaitForInput(ThreadState& ts, DWORD mask, Clock::time_point deadline, const Filter& filter = {}) {
   win32::Host& host = ts.EnsureHost();
   Queue& q = *ts.queue;
   for (;;) {
@@ -466,7 +476,7 @@ bool WaitForInput(ThreadState& ts, DWORD mask, Clock::time_point deadline) {
     auto until = deadline;
     {
       std::lock_guard lock(q.mutex);
-      if (Pending(q, mask, now, &until)) return true;
+      if (Pending(q, mask, filter, now, &until)) return true;
       if (now >= deadline) return false;
       ++q.waiting;
       q.woken = false;
@@ -499,7 +509,7 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
       return -1;
     }
     if (Peek(ts, msg, hwnd, filterMin, filterMax, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
-    WaitForInput(ts, QS_ALLINPUT, Clock::time_point::max());
+    WaitForInput(ts, QS_ALLINPUT, Clock::time_point::max(), Filter{hwnd, filterMin, filterMax});
   }
 }
 

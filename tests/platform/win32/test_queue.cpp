@@ -98,6 +98,31 @@ TEST_F(Queue, FiltersSelectByWindowAndRange) {
   EXPECT_EQ(Drain(), (std::vector<UINT>{WM_USER + 2}));
 }
 
+TEST_F(Queue, FilteredGetMessageSleepsThroughOtherInput) {
+  PostMessageA(nullptr, WM_USER + 1, 0, 0);
+  const UINT_PTR timer = SetTimer(nullptr, 0, 10, nullptr);
+  std::atomic<bool> posted{false};
+  std::thread later([&] {
+    // The stimulus comes late on purpose: long enough for a spinning wait to show.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    PostMessageA(hwnd, WM_USER + 2, 0, 0);
+    posted = true;
+  });
+  rusage before{}, after{};
+  getrusage(RUSAGE_THREAD, &before);
+  MSG m;
+  ASSERT_TRUE(GetMessageA(&m, hwnd, 0, 0));
+  getrusage(RUSAGE_THREAD, &after);
+  later.join();
+  EXPECT_EQ(m.message, WM_USER + 2);
+  EXPECT_TRUE(posted);
+  auto us = [](const rusage& r) {
+    return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec + r.ru_stime.tv_usec;
+  };
+  EXPECT_LT(us(after) - us(before), 50000);
+  KillTimer(nullptr, timer);
+}
+
 TEST_F(Queue, DispatchReachesTheWindowProcedure) {
   PostMessageA(hwnd, WM_USER + 9, 5, -6);
   MSG m;
