@@ -27,7 +27,7 @@ class Nginx {
 
   // Credentials accepted under /private/.
   static constexpr const char* kUser = "tavlin";
-  static constexpr const char* kPassword = "s3cret:pw";
+  static constexpr const char* kPassword = "s3cret-pw";
   // The bytes of /pattern5000.bin (n = 5000) and of /big.bin: byte i is (i * 7 + i / 251) mod 256.
   static std::string Pattern(std::size_t n);
   // The body of /nul.bin: text with NUL bytes inside.
