@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -354,7 +355,7 @@ UINT GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR tempFileNam
   const std::string pre = prefix ? std::string(prefix).substr(0, 3) : std::string();
   auto nameFor = [&](UINT number) {
     char hex[8];
-    wsprintfA(hex, "%X", number);
+    std::snprintf(hex, sizeof hex, "%X", number & 0xFFFFu);
     return dir + pre + hex + ".TMP";
   };
   auto deliver = [&](const std::string& name, UINT number) -> UINT {

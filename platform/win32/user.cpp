@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
-#include <map>
 #include <string>
 #include <thread>
 #include <unordered_map>
