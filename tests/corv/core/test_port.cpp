@@ -1,0 +1,267 @@
+// The asynchronous port against a scripted peer: connecting, lines and blocks, closes,
+// resets, accept-data switching, partial sends.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "corv/core/Alloc.h"
+#include "tests/corv/core/port_testing.h"
+#include "tests/peers/process.h"
+#include "tests/peers/scripted.h"
+
+using corvtest::Aim;
+using corvtest::PumpUntil;
+using corvtest::RecordingPort;
+
+namespace {
+
+class Port : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(port.Init()); }
+  // Waits until the socket holds at least n unread bytes: the peer's data has arrived
+  // without the port having taken it.
+  bool WaitUnread(unsigned n) {
+    return PumpUntil(port, [&] {
+      ws::u_long avail = 0;
+      WinsockProcs.ioctlsocket(port.Socket, ws::FIONREAD, &avail);
+      return avail >= n;
+    });
+  }
+  RecordingPort port;
+};
+
+TEST_F(Port, RefusedConnectionReportsTheCodeAndNoDisconnect) {
+  Aim(port, peers::FreePort());
+  EXPECT_EQ(10061, port.ConnectAndWait());
+  EXPECT_TRUE(port.Has("connected 10061 [10061] Connection refused")) << port.events.size();
+  EXPECT_EQ(0u, port.CountPrefix("disconnected"));
+  EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
+  EXPECT_FALSE(port.Connected);
+  EXPECT_FALSE(port.Firewall.IsConnected());
+}
+
+TEST_F(Port, ConnectRefusesBadTargetsBeforeMakingASocket) {
+  EXPECT_EQ(0, port.SetRemoteHost(""));
+  port.SetRemotePort(21);
+  EXPECT_EQ(102, port.Connect(true));
+  EXPECT_STREQ("The RemoteHost address is invalid (0.0.0.0).", port.GetErrorText());
+  EXPECT_EQ(0, port.SetRemoteHost("127.0.0.1"));
+  port.SetRemotePort(0);
+  EXPECT_EQ(116, port.Connect(true));
+  EXPECT_STREQ("RemotePort can't be zero. Please specify a valid service port number.", port.GetErrorText());
+  EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
+
+  port.Firewall.FirewallType = fwSOCKS5;
+  EXPECT_EQ(102, port.Connect(true));
+  EXPECT_STREQ("The FirewallHost address is invalid (0.0.0.0).", port.GetErrorText());
+  EXPECT_EQ(0, port.Firewall.SetFirewallHost("127.0.0.1"));
+  EXPECT_EQ(116, port.Connect(true));
+  EXPECT_STREQ("The FirewallPort is invalid (0).", port.GetErrorText());
+}
+
+TEST_F(Port, SettingsThatAConnectionInProgressForbids) {
+  peers::ScriptedServer server;
+  server.Accept().Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ(104, port.Connect(true));
+  EXPECT_STREQ("Already connected. If you want to reconnect, close the current connection first.", port.GetErrorText());
+  EXPECT_EQ(101, port.SetRemoteHost("10.1.2.3"));
+  EXPECT_STREQ("10.1.2.3", port.RemoteHost.Text());  // the text is taken, the address is not
+  EXPECT_STREQ("127.0.0.1", port.GetRemoteHost());
+  EXPECT_EQ(100, port.SetRemotePort(99));
+  // With a firewall type the host is only a text for the proxy.
+  port.Firewall.FirewallType = fwTunnel;
+  EXPECT_EQ(0, port.SetRemoteHost("far.example"));
+  EXPECT_STREQ("far.example", port.GetRemoteHost());
+  port.Firewall.FirewallType = fwNone;
+  EXPECT_EQ(0, port.Connect(false));
+  EXPECT_TRUE(port.Has("disconnected 0 OK"));
+  EXPECT_EQ(0, port.Disconnect(0));  // not connected: nothing more happens
+  EXPECT_EQ(1u, port.CountPrefix("disconnected"));
+}
+
+TEST_F(Port, LinesSplitAcrossSegmentsAreJoined) {
+  peers::ScriptedServer server;
+  server.Accept().Send("hel").Gate(1).Send("lo\r\nwor").Gate(2).Send("ld\r\n\r\n").Stall().Start();
+  Aim(port, server.port());
+  port.StopAtLine = false;
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Fifo.Count() == 3; }));
+  EXPECT_TRUE(port.pieces.empty());
+  server.Open(1);
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.pieces.size() == 1 && port.Fifo.Count() == 3; }));
+  EXPECT_EQ("hello|eol", port.pieces[0]);
+  server.Open(2);
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.pieces.size() == 3; }));
+  EXPECT_EQ("world|eol", port.pieces[1]);
+  EXPECT_EQ("|eol", port.pieces[2]);
+}
+
+TEST_F(Port, LineLongerThanTheBufferArrivesInPieces) {
+  peers::ScriptedServer server;
+  std::string longLine(5000, 'x');
+  server.Accept().Send(longLine + "\n220 next\n").Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.SetEOL("\n", 1));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_EQ(0, port.WaitForLine());
+  EXPECT_EQ(longLine, std::string(port.Reply.Text(), port.Reply.Length()));
+  ASSERT_EQ(3u, port.pieces.size());
+  EXPECT_EQ(std::string(2048, 'x') + "|part", port.pieces[0]);
+  EXPECT_EQ(std::string(2048, 'x') + "|part", port.pieces[1]);
+  EXPECT_EQ(std::string(904, 'x') + "|eol", port.pieces[2]);
+  ASSERT_EQ(0, port.WaitForLine());
+  EXPECT_STREQ("220 next", port.Reply.Text());
+}
+
+TEST_F(Port, CloseRightAfterALastLineWithoutLineEnd) {
+  peers::ScriptedServer server;
+  server.Accept().Send("one\r\ntwo\r\nthr").Close().Start();
+  Aim(port, server.port());
+  port.StopAtLine = false;
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.CountPrefix("disconnected") == 1; }));
+  ASSERT_EQ(3u, port.pieces.size());
+  EXPECT_EQ("one|eol", port.pieces[0]);
+  EXPECT_EQ("two|eol", port.pieces[1]);
+  EXPECT_EQ("thr|part", port.pieces[2]);
+  EXPECT_EQ("disconnected 0 OK", port.events.back());
+  EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
+  EXPECT_FALSE(port.Connected);
+}
+
+TEST_F(Port, AcceptDataStopsAfterTheCurrentLineAndResumesOnTheNextPass) {
+  peers::ScriptedServer server;
+  server.Accept().Gate(1).Send("a\nb\nc\n").Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.SetEOL("\n", 1));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  port.SetAcceptData(false);
+  server.Open(1);
+  ASSERT_TRUE(WaitUnread(6));
+  for (int i = 0; i < 5; ++i) port.DoEvents(0, port.Window);
+  EXPECT_TRUE(port.pieces.empty()) << "nothing is delivered while data is not accepted";
+
+  // The message port stops after each line.
+  port.SetAcceptData(true);
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.pieces.size() == 1; }));
+  for (int i = 0; i < 5; ++i) port.DoEvents(0, port.Window);
+  EXPECT_EQ(1u, port.pieces.size());
+  EXPECT_EQ(4u, port.Fifo.Count());
+  EXPECT_FALSE(port.AcceptData);
+
+  port.StopAtLine = false;
+  port.SetAcceptData(true);
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.pieces.size() == 3; }));
+  EXPECT_EQ("b|eol", port.pieces[1]);
+  EXPECT_EQ("c|eol", port.pieces[2]);
+}
+
+TEST_F(Port, NewLineEndCutsHeldDataAgain) {
+  peers::ScriptedServer server;
+  server.Accept().Send("x;y;").Stall().Start();
+  Aim(port, server.port());
+  port.StopAtLine = false;
+  ASSERT_EQ(0, port.SetEOL("\n", 1));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Fifo.Count() == 4; }));
+  ASSERT_EQ(0, port.SetEOL(";", 1));
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.pieces.size() == 2; }));
+  EXPECT_EQ("x|eol", port.pieces[0]);
+  EXPECT_EQ("y|eol", port.pieces[1]);
+}
+
+TEST_F(Port, PartialSendReportsWouldBlockAndTheRestCanBeSent) {
+  peers::ScriptedServer server;
+  server.Accept().Gate(1).ReadUntilClosed().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  std::string body(2 << 20, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
+
+  int r = port.Send(body.data(), static_cast<DWORD>(body.size()), 0, true);
+  ASSERT_EQ(ws::WSAEWOULDBLOCK, r);
+  EXPECT_EQ(ws::WSAEWOULDBLOCK, WinsockProcs.WSAGetLastError());
+  ASSERT_GT(port.BytesSent, 0);
+  ASSERT_LT(port.BytesSent, static_cast<std::int32_t>(body.size()));
+  std::size_t first = static_cast<std::size_t>(port.BytesSent);
+
+  server.Open(1);
+  ASSERT_EQ(0, port.SendAndWait(body.data() + first, static_cast<std::int32_t>(body.size() - first), true));
+  // Progress follows every partial send (a pass that sent nothing repeats the total).
+  EXPECT_FALSE(port.progress.empty());
+  port.Connect(false);
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(body.size(), server.received().size());
+  EXPECT_TRUE(server.received() == body);
+}
+
+TEST_F(Port, SendWhileNotConnected) {
+  EXPECT_EQ(ws::WSAENOTCONN, port.Send("x", 1, 0, true));
+  EXPECT_EQ(ws::WSAENOTCONN, WinsockProcs.WSAGetLastError());
+  EXPECT_EQ(ws::WSAENOTCONN, port.SendAndWait("x", 1, false));
+  EXPECT_EQ(0, port.SendAndWait("x", 0, false));
+}
+
+TEST_F(Port, PeerResetEndsTheConnection) {
+  peers::ScriptedServer server;
+  server.Accept().Send("partial").Reset().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.SetEOL("\n", 1));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ(301, port.WaitForLine());
+  EXPECT_FALSE(port.Connected);
+  EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
+  EXPECT_EQ(1u, port.CountPrefix("disconnected"));
+}
+
+TEST_F(Port, ReceiveBufferWithoutStorageReportsOnceInsteadOfSpinning) {
+  RecordingPort bare;
+  {
+    corv::test::AllocFailureScope fail(0, 1000);
+    EXPECT_FALSE(bare.Init());
+  }
+  ASSERT_EQ(nullptr, bare.Fifo.Storage());
+  peers::ScriptedServer server;
+  server.Accept().Send("hello\r\n").Stall().Start();
+  Aim(bare, server.port());
+  ASSERT_EQ(0, bare.ConnectAndWait());
+  ASSERT_TRUE(PumpUntil(bare, [&] { return bare.CountPrefix("error 200") >= 1; }));
+  for (int i = 0; i < 20; ++i) bare.DoEvents(0, bare.Window);
+  EXPECT_EQ(1u, bare.CountPrefix("error 200"));
+  EXPECT_TRUE(bare.pieces.empty());
+}
+
+TEST_F(Port, LocalHostWhileConnectedIsTheSocketsAddress) {
+  peers::ScriptedServer server;
+  server.Accept().Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_STREQ("127.0.0.1", port.GetLocalHost());
+}
+
+TEST_F(Port, SocketOptionsAreKeptAndApplied) {
+  EXPECT_EQ(0, port.SetLinger(false));
+  EXPECT_FALSE(port.Linger);
+  EXPECT_EQ(0, port.SetKeepAlive(true));
+  EXPECT_EQ(0, port.SetInBufferSize(8192));
+  EXPECT_EQ(8192, port.InBufferSize);
+  peers::ScriptedServer server;
+  server.Accept().ReadUntilClosed().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  std::int32_t keep = 0;
+  int len = sizeof keep;
+  ASSERT_EQ(0, WinsockProcs.getsockopt(port.Socket, ws::SOL_SOCKET, ws::SO_KEEPALIVE, reinterpret_cast<char*>(&keep), &len));
+  EXPECT_NE(0, keep);
+  ws::linger l{};
+  len = sizeof l;
+  ASSERT_EQ(0, WinsockProcs.getsockopt(port.Socket, ws::SOL_SOCKET, ws::SO_LINGER, reinterpret_cast<char*>(&l), &len));
+  EXPECT_EQ(1, l.l_onoff);
+  EXPECT_EQ(0, l.l_linger);
+}
+
+}  // namespace
