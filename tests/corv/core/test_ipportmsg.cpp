@@ -1,0 +1,218 @@
+// The blocking message port: command lines and reply lines, greetings, closes while waiting,
+// interruption, time-out and the quit message inside its waits.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "tests/corv/core/port_testing.h"
+#include "tests/peers/process.h"
+#include "tests/peers/scripted.h"
+
+using corvtest::Aim;
+using corvtest::PumpUntil;
+using corvtest::RecordingPort;
+
+namespace {
+
+class MessagePort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(port.Init());
+    ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  }
+  void TearDown() override {
+    KillTimer(port.Window, 1);
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+  std::string ReplyText() const { return std::string(port.Reply.Text(), port.Reply.Length()); }
+  RecordingPort port;
+};
+
+TEST_F(MessagePort, CommandLinesAreSentExactlyAndOneReplyLineComesBack) {
+  peers::ScriptedServer server;
+  server.Accept()
+      .Send("220 ready\r\n")
+      .Expect("QUIT\r\n")
+      .Send("221 bye\r\n")
+      .Expect("USER\r\n")
+      .Send("331 who\r\n")
+      .Expect("RETR a b.txt\r\n")
+      .Send("150 ok\r\n")
+      .Expect("NOOP")
+      .Send("200 fine\r\n")
+      .Stall()
+      .Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_EQ(0, port.SendLineAndWait(nullptr, nullptr, nullptr));  // the greeting
+  EXPECT_EQ("220 ready", ReplyText());
+  ASSERT_EQ(0, port.SendLineAndWait("QUIT", nullptr, "\r\n"));
+  EXPECT_EQ("221 bye", ReplyText());
+  ASSERT_EQ(0, port.SendLineAndWait("USER", "", "\r\n"));
+  EXPECT_EQ("331 who", ReplyText());
+  ASSERT_EQ(0, port.SendLineAndWait("RETR", "a b.txt", "\r\n"));
+  EXPECT_EQ("150 ok", ReplyText());
+  ASSERT_EQ(0, port.SendLineAndWait("NOOP", nullptr, nullptr));
+  EXPECT_EQ("200 fine", ReplyText());
+  EXPECT_EQ("", server.failures());
+}
+
+TEST_F(MessagePort, TwoRepliesInOneSegmentNeedNoFurtherTraffic) {
+  peers::ScriptedServer server;
+  server.Accept().Send("250 first\r\n250 second\r\n").Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_EQ(0, port.WaitForLine());
+  EXPECT_EQ("250 first", ReplyText());
+  EXPECT_EQ(12u, port.Fifo.Count());  // "250 second\r\n", still held
+  ASSERT_TRUE(server.WaitStep(2));
+  ASSERT_EQ(0, port.WaitForLine());
+  EXPECT_EQ("250 second", ReplyText());
+}
+
+TEST_F(MessagePort, ServerClosingWithoutAReplyEndsTheWaitWith301) {
+  peers::ScriptedServer server;
+  server.Accept().Expect("HELO x\r\n").Close().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ(301, port.SendLineAndWait("HELO", "x", "\r\n"));
+  EXPECT_FALSE(port.Firewall.IsConnected());
+}
+
+TEST_F(MessagePort, ConnectAndWaitOnAConnectedPortChangesNothing) {
+  peers::ScriptedServer server;
+  server.Accept().Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  port.SetAcceptData(false);
+  EXPECT_EQ(0, port.ConnectAndWait());
+  EXPECT_FALSE(port.AcceptData);
+}
+
+TEST_F(MessagePort, WaitForDisconnectReturnsTheCloseCode) {
+  peers::ScriptedServer server;
+  server.Accept().Send("bye").Close().Start();
+  Aim(port, server.port());
+  port.StopAtLine = false;
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ(0, port.WaitForDisconnect());
+  EXPECT_EQ("bye", ReplyText());
+  EXPECT_EQ(0, port.WaitForDisconnect());  // not connected any more
+}
+
+TEST_F(MessagePort, InterruptFromATimerHandlerStopsAConnectInProgress) {
+  // A SOCKS server that never answers keeps the connection pending.
+  peers::ScriptedServer server;
+  server.Accept().Expect(corvtest::Bytes({5, 1, 0})).Stall().Start();
+  port.Firewall.FirewallType = fwSOCKS5;
+  ASSERT_EQ(0, port.Firewall.SetFirewallHost("127.0.0.1"));
+  port.Firewall.FirewallPort = static_cast<WORD>(server.port());
+  port.SetRemoteHost("127.0.0.1");
+  port.SetRemotePort(25);
+  int ticks = 0;
+  port.onMessage = [&](UINT m, WPARAM, LPARAM) {
+    if (m != WM_TIMER) return false;
+    if (++ticks == 3) port.Interrupt();
+    return true;
+  };
+  ASSERT_NE(0u, SetTimer(port.Window, 1, 20, nullptr));
+  EXPECT_EQ(301, port.ConnectAndWait());
+  EXPECT_STREQ("Interrupted", port.GetErrorText());
+  EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
+  EXPECT_FALSE(port.Connected);
+  EXPECT_EQ(3, ticks);
+}
+
+TEST_F(MessagePort, TimeoutEndsAWaitForALineWhileTimerMessagesArrive) {
+  peers::ScriptedServer server;
+  server.Accept().Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  int ticks = 0;
+  port.onMessage = [&](UINT m, WPARAM, LPARAM) {
+    if (m != WM_TIMER) return false;
+    ++ticks;
+    return true;
+  };
+  ASSERT_NE(0u, SetTimer(port.Window, 1, 25, nullptr));
+  port.SetTimeout(5);
+  port.StartTimeout();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(301, port.WaitForLine());
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_STREQ("Timeout.", port.GetErrorText());
+  EXPECT_GE(ms, 5000);
+  EXPECT_LT(ms, 6500);
+  EXPECT_GT(ticks, 50);
+  EXPECT_TRUE(port.Connected) << "a time-out leaves the connection alone";
+}
+
+TEST_F(MessagePort, TimeoutDuringConnectKeepsItsText) {
+  peers::ScriptedServer server;
+  server.Accept().Stall().Start();
+  port.Firewall.FirewallType = fwSOCKS4;
+  ASSERT_EQ(0, port.Firewall.SetFirewallHost("127.0.0.1"));
+  port.Firewall.FirewallPort = static_cast<WORD>(server.port());
+  port.SetRemoteHost("127.0.0.1");
+  port.SetRemotePort(25);
+  port.SetTimeout(1);
+  port.StartTimeout();
+  EXPECT_EQ(301, port.ConnectAndWait());
+  EXPECT_STREQ("Timeout.", port.GetErrorText());
+  EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
+}
+
+TEST_F(MessagePort, QuitMessageEndsTheWaitAndReachesTheApplicationLoop) {
+  peers::ScriptedServer server;
+  server.Accept().Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  port.onMessage = [&](UINT m, WPARAM, LPARAM) {
+    if (m != WM_TIMER) return false;
+    KillTimer(port.Window, 1);
+    PostQuitMessage(5);
+    return true;
+  };
+  ASSERT_NE(0u, SetTimer(port.Window, 1, 20, nullptr));
+  EXPECT_EQ(301, port.WaitForLine());
+  // What the application's own loop sees next.
+  MSG m{};
+  ASSERT_EQ(FALSE, GetMessageA(&m, nullptr, 0, 0));
+  EXPECT_EQ(WM_QUIT, m.message);
+  EXPECT_EQ(5u, m.wParam);
+}
+
+TEST_F(MessagePort, ReplyWaitHookRunsOnEveryPassAndCanEndTheWait) {
+  struct Hooked : RecordingPort {
+    int passes = 0;
+    int OnReplyWait() override { return ++passes == 4 ? 77 : 0; }
+  } hooked;
+  ASSERT_TRUE(hooked.Init());
+  peers::ScriptedServer server;
+  server.Accept().Stall().Start();
+  Aim(hooked, server.port());
+  ASSERT_EQ(0, hooked.ConnectAndWait());
+  EXPECT_EQ(77, hooked.WaitForLine());
+  EXPECT_EQ(4, hooked.passes);
+}
+
+TEST_F(MessagePort, ProgressRelayIsSwitchable) {
+  struct Relay : CIPPortMsgPlusFile {
+    std::vector<WORD> seen;
+    int OnSendProgress(WORD bytes) override {
+      seen.push_back(bytes);
+      return 0;
+    }
+  } relay;
+  EXPECT_EQ(0, relay.SendProgress(10));
+  EXPECT_TRUE(relay.seen.empty());
+  relay.ProgressRelay = true;
+  EXPECT_EQ(0, relay.SendProgress(70000 & 0xFFFF));
+  ASSERT_EQ(1u, relay.seen.size());
+  EXPECT_EQ(70000 & 0xFFFF, relay.seen[0]);
+}
+
+}  // namespace
