@@ -1,11 +1,12 @@
 // The MIME engine: writes a multipart (or single-part) message body from a list of parts to a
 // file or into `message`, and reads a message's structure (headers, body offsets and lengths)
-// back into parts without decoding the bodies.
+// back into parts without decoding the bodies. It opens no socket, but as an engine it has
+// its own hidden window: its owner runs Init on it after setting its fields.
 #pragma once
 #include <cstdint>
 
-#include "corv/core/Core.h"
 #include "corv/core/DynStr.h"
+#include "corv/core/Wsock.h"
 #include "corv/mime/MIMEPart.h"
 
 // What an attached event sink receives.
@@ -32,7 +33,7 @@ enum MIMEResult : int {
   kMIMEBusy = 284,
 };
 
-class CMIME : public CCore {
+class CMIME : public CWsock {
  public:
   CMIME() = default;
   ~CMIME() override = default;
