@@ -1,0 +1,393 @@
+// Proxy negotiations against a scripted proxy: the exact request bytes, every failure text,
+// replies cut into pieces, and bytes of the far server that follow the proxy's reply.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/corv/core/port_testing.h"
+#include "tests/peers/process.h"
+#include "tests/peers/scripted.h"
+
+using corvtest::Bytes;
+using corvtest::PumpUntil;
+using corvtest::RecordingPort;
+
+namespace {
+
+// 127.0.0.1:2121 as seen by a SOCKS request.
+const std::string kTarget4 = Bytes({0x08, 0x49, 127, 0, 0, 1});
+const std::string kSocks5Connect = Bytes({5, 1, 0, 1, 127, 0, 0, 1, 0x08, 0x49});
+const std::string kSocks5Ok = Bytes({5, 0, 0, 1, 10, 0, 0, 1, 0x12, 0x34});
+
+std::string Base64(const std::string& in) {
+  static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < in.size(); i += 3) {
+    unsigned v = static_cast<unsigned char>(in[i]) << 16;
+    if (i + 1 < in.size()) v |= static_cast<unsigned char>(in[i + 1]) << 8;
+    if (i + 2 < in.size()) v |= static_cast<unsigned char>(in[i + 2]);
+    out += a[v >> 18];
+    out += a[(v >> 12) & 63];
+    out += i + 1 < in.size() ? a[(v >> 6) & 63] : '=';
+    out += i + 2 < in.size() ? a[v & 63] : '=';
+  }
+  return out;
+}
+
+class Firewall : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(port.Init()); }
+  void Through(BYTE type, const char* host = "127.0.0.1") {
+    port.Firewall.FirewallType = type;
+    ASSERT_EQ(0, port.Firewall.SetFirewallHost("127.0.0.1"));
+    port.Firewall.FirewallPort = static_cast<WORD>(server.port());
+    ASSERT_EQ(0, port.SetRemoteHost(host));
+    ASSERT_EQ(0, port.SetRemotePort(2121));
+  }
+  std::string ReplyText() const { return std::string(port.Reply.Text(), port.Reply.Length()); }
+  // A failed SOCKS negotiation reports 118 with the text, then closes.
+  void ExpectFailure(const std::string& text) {
+    EXPECT_EQ(118, port.ConnectAndWait());
+    EXPECT_TRUE(port.Has("error 118 " + text)) << (port.events.empty() ? "" : port.events[0]);
+    EXPECT_TRUE(port.Has("connected 118 [118] (no description available)"));
+    ASSERT_TRUE(PumpUntil(port, [&] { return port.Socket == ws::INVALID_SOCKET; }));
+    EXPECT_FALSE(port.Firewall.IsConnected());
+    EXPECT_FALSE(port.Firewall.Pending);
+  }
+  peers::ScriptedServer server;
+  RecordingPort port;
+};
+
+TEST_F(Firewall, Socks4RequestAndAGreetingInTheSameSegment) {
+  server.Accept()
+      .Expect(Bytes({4, 1}) + kTarget4 + "bob" + Bytes({0}))
+      .Send(Bytes({0, 90, 0, 0, 0, 0, 0, 0}) + "220 hello\r\n")
+      .Stall()
+      .Start();
+  Through(fwSOCKS4);
+  ASSERT_EQ(0, port.Firewall.SetFirewallUser("bob"));
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_TRUE(port.Firewall.IsConnected());
+  ASSERT_EQ(0, port.WaitForLine());
+  EXPECT_EQ("220 hello", ReplyText());
+  EXPECT_EQ("", server.failures());
+}
+
+TEST_F(Firewall, Socks4ReplyInTwoPiecesIsJudgedAtTheEighthByte) {
+  server.Accept()
+      .Expect(Bytes({4, 1}) + kTarget4 + Bytes({0}))
+      .Send(Bytes({0, 90, 0, 0}))
+      .Gate(1)
+      .Send(Bytes({0, 0, 0, 0}))
+      .Stall()
+      .Start();
+  Through(fwSOCKS4);
+  ASSERT_EQ(0, port.Connect(true));
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Firewall.Reply.Length() == 4; }));
+  EXPECT_TRUE(port.Firewall.Pending);
+  EXPECT_TRUE(port.Connected);
+  EXPECT_FALSE(port.Firewall.IsConnected());
+  EXPECT_EQ(0u, port.CountPrefix("connected"));
+  server.Open(1);
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Firewall.IsConnected(); }));
+  EXPECT_TRUE(port.Has("connected 0 OK"));
+}
+
+struct CodeText {
+  int code;
+  const char* text;
+};
+
+class Socks4Failure : public Firewall, public ::testing::WithParamInterface<CodeText> {};
+
+TEST_P(Socks4Failure, ReportsItsText) {
+  server.Accept().Expect(Bytes({4, 1}) + kTarget4 + Bytes({0})).Send(Bytes({0, GetParam().code, 0, 0, 0, 0, 0, 0})).Stall().Start();
+  Through(fwSOCKS4);
+  ExpectFailure(GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, Socks4Failure,
+                         ::testing::Values(CodeText{91, "firewall request rejected or failed"},
+                                           CodeText{92, "firewall request rejected because identd is not available"},
+                                           CodeText{93, "firewall request rejected because identd reports different user"},
+                                           CodeText{200, "unknown firewall error: 200"}));
+
+TEST_F(Firewall, Socks5WithUserAndPassword) {
+  server.Accept()
+      .Expect(Bytes({5, 2, 0, 2}))
+      .Send(Bytes({5, 2}))
+      .Expect(Bytes({1, 3}) + "bob" + Bytes({6}) + "secret")
+      .Send(Bytes({1, 0}))
+      .Expect(kSocks5Connect)
+      .Send(kSocks5Ok)
+      .Expect("ping\n")
+      .Send("pong\n")
+      .Stall()
+      .Start();
+  Through(fwSOCKS5);
+  ASSERT_EQ(0, port.Firewall.SetFirewallUser("bob"));
+  ASSERT_EQ(0, port.Firewall.SetFirewallPassword("secret"));
+  ASSERT_EQ(0, port.SetEOL("\n", 1));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_TRUE(port.Has("connected 0 OK"));
+  ASSERT_EQ(0, port.SendLineAndWait("ping", nullptr, "\n"));
+  EXPECT_EQ("pong", ReplyText());
+  EXPECT_EQ("", server.failures());
+}
+
+TEST_F(Firewall, Socks5WithoutPasswordOffersNoAuthentication) {
+  server.Accept().Expect(Bytes({5, 1, 0})).Send(Bytes({5, 0})).Expect(kSocks5Connect).Send(kSocks5Ok).Stall().Start();
+  Through(fwSOCKS5);
+  ASSERT_EQ(0, port.Firewall.SetFirewallUser("bob"));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ("", server.failures());
+}
+
+TEST_F(Firewall, Socks5NameIsLeftToTheProxy) {
+  const std::string name = "no-such-host.invalid";
+  server.Accept()
+      .Expect(Bytes({5, 1, 0}))
+      .Send(Bytes({5, 0}))
+      .Expect(Bytes({5, 1, 0, 3, static_cast<int>(name.size())}) + name + Bytes({0x08, 0x49}))
+      .Send(kSocks5Ok)
+      .Stall()
+      .Start();
+  Through(fwSOCKS5, ("*" + name).c_str());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ("", server.failures());
+}
+
+TEST_F(Firewall, Socks5ReplySplitAndFollowedByData) {
+  server.Accept()
+      .Expect(Bytes({5, 1, 0}))
+      .Send(Bytes({5}))
+      .Gate(1)
+      .Send(Bytes({0}))
+      .Expect(kSocks5Connect)
+      .Send(kSocks5Ok + "ab")
+      .Stall()
+      .Start();
+  Through(fwSOCKS5);
+  ASSERT_EQ(0, port.Connect(true));
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Firewall.Reply.Length() == 1; }));
+  EXPECT_EQ(1, port.Firewall.Socks5Stage);
+  server.Open(1);
+  port.StopAtLine = false;
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Firewall.IsConnected(); }));
+  // Held back until the engine accepts data again.
+  port.SetAcceptData(true);
+  ASSERT_TRUE(PumpUntil(port, [&] { return !port.pieces.empty(); }));
+  EXPECT_EQ("ab|eol", port.pieces[0]);
+}
+
+TEST_F(Firewall, Socks5ReplyWithAnIPv6BoundAddressKeepsTheFollowingBytes) {
+  std::string reply = Bytes({5, 0, 0, 4}) + std::string(16, '\x01') + Bytes({0, 80});
+  server.Accept().Expect(Bytes({5, 1, 0})).Send(Bytes({5, 0})).Expect(kSocks5Connect).Send(reply + "+OK\n").Stall().Start();
+  Through(fwSOCKS5);
+  ASSERT_EQ(0, port.SetEOL("\n", 1));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_EQ(0, port.WaitForLine());
+  EXPECT_EQ("+OK", ReplyText());
+}
+
+TEST_F(Firewall, Socks5HostNameOver255BytesFailsBeforeAnythingIsSent) {
+  server.Accept().ReadUntilClosed().Start();
+  Through(fwSOCKS5, ("*" + std::string(300, 'h')).c_str());
+  ExpectFailure("RemoteHost name is longer than 255 bytes");
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ("", server.received());
+}
+
+TEST_F(Firewall, HostTextWithAControlByteFailsBeforeAnythingIsSent) {
+  for (BYTE type : {fwSOCKS5, fwTunnel}) {
+    peers::ScriptedServer proxy;
+    proxy.Accept().ReadUntilClosed().Start();
+    RecordingPort p;
+    ASSERT_TRUE(p.Init());
+    p.Firewall.FirewallType = type;
+    ASSERT_EQ(0, p.Firewall.SetFirewallHost("127.0.0.1"));
+    p.Firewall.FirewallPort = static_cast<WORD>(proxy.port());
+    ASSERT_EQ(0, p.SetRemoteHost(type == fwSOCKS5 ? "*host\r\nX" : "host:80 HTTP/1.0\r\nEvil: 1\r\n\r\nGET"));
+    p.SetRemotePort(80);
+    EXPECT_EQ(118, p.ConnectAndWait());
+    EXPECT_TRUE(p.Has("error 118 RemoteHost holds a control character"));
+    ASSERT_TRUE(PumpUntil(p, [&] { return p.Socket == ws::INVALID_SOCKET; }));
+    ASSERT_TRUE(proxy.WaitDone());
+    EXPECT_EQ("", proxy.received());
+  }
+}
+
+TEST_F(Firewall, Socks5MethodAndAuthenticationFailures) {
+  struct Case {
+    std::string methodReply;
+    std::string authReply;
+    const char* text;
+  } cases[] = {
+      {Bytes({5, 255}), "", "no acceptable firewall authentication methods"},
+      {Bytes({5, 1}), "", "unknown firewall authentication method"},
+      {Bytes({5, 2}), Bytes({1, 1}), "firewall authentication failed: 1"},
+      {Bytes({5, 2}), Bytes({1, 200}), "firewall authentication failed: 200"},
+  };
+  for (const auto& c : cases) {
+    peers::ScriptedServer proxy;
+    proxy.Accept().Expect(Bytes({5, 2, 0, 2})).Send(c.methodReply);
+    if (!c.authReply.empty()) proxy.Expect(Bytes({1, 1}) + "u" + Bytes({1}) + "p").Send(c.authReply);
+    proxy.ReadUntilClosed().Start();
+    RecordingPort p;
+    ASSERT_TRUE(p.Init());
+    p.Firewall.FirewallType = fwSOCKS5;
+    p.Firewall.SetFirewallHost("127.0.0.1");
+    p.Firewall.FirewallPort = static_cast<WORD>(proxy.port());
+    p.Firewall.SetFirewallUser("u");
+    p.Firewall.SetFirewallPassword("p");
+    p.SetRemoteHost("127.0.0.1");
+    p.SetRemotePort(2121);
+    EXPECT_EQ(118, p.ConnectAndWait());
+    EXPECT_TRUE(p.Has(std::string("error 118 ") + c.text)) << c.text;
+    ASSERT_TRUE(PumpUntil(p, [&] { return p.Socket == ws::INVALID_SOCKET; }));
+    ASSERT_TRUE(proxy.WaitDone());
+    EXPECT_EQ("", proxy.failures());
+  }
+}
+
+class Socks5ConnectFailure : public Firewall, public ::testing::WithParamInterface<CodeText> {};
+
+TEST_P(Socks5ConnectFailure, ReportsItsText) {
+  server.Accept()
+      .Expect(Bytes({5, 1, 0}))
+      .Send(Bytes({5, 0}))
+      .Expect(kSocks5Connect)
+      .Send(Bytes({5, GetParam().code, 0, 1, 0, 0, 0, 0, 0, 0}))
+      .Stall()
+      .Start();
+  Through(fwSOCKS5);
+  ExpectFailure(GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, Socks5ConnectFailure,
+                         ::testing::Values(CodeText{1, "general SOCKS server failure"},
+                                           CodeText{2, "connection not allowed by ruleset"},
+                                           CodeText{3, "network unreachable"}, CodeText{4, "host unreachable"},
+                                           CodeText{5, "connection refused"}, CodeText{6, "TTL expired"},
+                                           CodeText{7, "command not supported"},
+                                           CodeText{8, "address type not supported"},
+                                           CodeText{9, "unknown firewall error: 9"},
+                                           CodeText{255, "unknown firewall error: 255"}));
+
+TEST_F(Firewall, TunnelRequestAndAGreetingRightAfterTheEmptyLine) {
+  server.Accept()
+      .Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n")
+      .Send("HTTP/1.0 200 Connection established\r\nProxy-agent: x\r\n\r\n220 far server ready\r\n")
+      .Stall()
+      .Start();
+  Through(fwTunnel);
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_EQ(0, port.WaitForLine());
+  EXPECT_EQ("220 far server ready", ReplyText());
+  EXPECT_EQ("", server.failures());
+}
+
+TEST_F(Firewall, TunnelReplySplitAcrossSegments) {
+  server.Accept()
+      .Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n")
+      .Send("HTTP/1.1 2")
+      .Gate(1)
+      .Send("00 OK\r\n")
+      .Gate(2)
+      .Send("\r\n")
+      .Stall()
+      .Start();
+  Through(fwTunnel);
+  ASSERT_EQ(0, port.Connect(true));
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Firewall.Reply.Length() == 10; }));
+  server.Open(1);
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Firewall.Reply.Length() == 17; }));
+  EXPECT_TRUE(port.Firewall.Pending);
+  server.Open(2);
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Firewall.IsConnected(); }));
+  EXPECT_TRUE(port.Has("connected 0 OK"));
+}
+
+TEST_F(Firewall, TunnelCredentialsWithAnEmptyPassword) {
+  server.Accept()
+      .Expect("CONNECT far.example:2121 HTTP/1.0\r\nProxy-authorization: Basic YWxpY2U6\r\n\r\n")
+      .Send("HTTP/1.0 200 OK\n\n")
+      .Stall()
+      .Start();
+  Through(fwTunnel, "far.example");
+  ASSERT_EQ(0, port.Firewall.SetFirewallUser("alice"));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ("", server.failures());
+}
+
+TEST_F(Firewall, TunnelCredentialsAndHostOfAnyLength) {
+  // Longer than any fixed request buffer would hold.
+  std::string user(600, 'u');
+  std::string password(700, 'p');
+  std::string host = "h" + std::string(900, 'o') + ".example";
+  server.Accept()
+      .Expect("CONNECT " + host + ":2121 HTTP/1.0\r\nProxy-authorization: Basic " + Base64(user + ":" + password) +
+              "\r\n\r\n")
+      .Send("HTTP/1.0 200 OK\r\n\r\n")
+      .Stall()
+      .Start();
+  Through(fwTunnel, host.c_str());
+  ASSERT_EQ(0, port.Firewall.FirewallUser.SetText(user.c_str()));
+  ASSERT_EQ(0, port.Firewall.FirewallPassword.SetText(password.c_str()));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ("", server.failures());
+}
+
+TEST_F(Firewall, TunnelRefusalLeavesTheConnectionOpen) {
+  const std::string reply = "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n";
+  server.Accept().Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n").Send(reply).Stall().Start();
+  Through(fwTunnel);
+  EXPECT_EQ(118, port.ConnectAndWait());
+  EXPECT_TRUE(port.Has("error 118 " + reply));
+  EXPECT_TRUE(port.Firewall.IsConnected());
+  EXPECT_NE(ws::INVALID_SOCKET, port.Socket);
+}
+
+TEST_F(Firewall, ErrorAtConnectPassesUnchanged) {
+  for (BYTE type : {fwNone, fwTunnel, fwSOCKS4, fwSOCKS5}) {
+    RecordingPort p;
+    ASSERT_TRUE(p.Init());
+    p.Firewall.FirewallType = type;
+    p.Firewall.SetFirewallHost("127.0.0.1");
+    p.Firewall.FirewallPort = static_cast<WORD>(peers::FreePort());
+    p.SetRemoteHost("127.0.0.1");
+    p.SetRemotePort(static_cast<WORD>(p.Firewall.FirewallPort));
+    EXPECT_EQ(10061, p.ConnectAndWait());
+    EXPECT_EQ(0u, p.CountPrefix("error"));
+    EXPECT_EQ(0u, p.CountPrefix("disconnected"));
+  }
+}
+
+TEST_F(Firewall, SettingsAndBase64) {
+  CFirewall fw;
+  EXPECT_EQ(0, fw.SetFirewallHost(""));
+  EXPECT_EQ(0u, fw.FirewallAddr);
+  EXPECT_EQ(0, fw.SetFirewallHost("10.0.0.2"));
+  EXPECT_EQ(0x0200000Au, fw.FirewallAddr);
+  EXPECT_FALSE(fw.IsConnected());
+  EXPECT_EQ(0, fw.SetFirewallUser(std::string(300, 'x').c_str()));
+  EXPECT_EQ(255u, fw.FirewallUser.Length());
+  EXPECT_EQ(0, fw.SetFirewallPassword(std::string(256, 'y').c_str()));
+  EXPECT_EQ(255u, fw.FirewallPassword.Length());
+
+  char out[64];
+  EXPECT_EQ(0, EncodeBase64("", out));
+  EXPECT_STREQ("", out);
+  EXPECT_EQ(4, EncodeBase64("a", out));
+  EXPECT_STREQ("YQ==", out);
+  EXPECT_EQ(4, EncodeBase64("ab", out));
+  EXPECT_STREQ("YWI=", out);
+  EXPECT_EQ(12, EncodeBase64("user:pw", out));
+  EXPECT_STREQ("dXNlcjpwdw==", out);
+  EXPECT_EQ(4, EncodeBase64("\xff\xfe\xfd", out));
+  EXPECT_STREQ("//79", out);
+}
+
+}  // namespace
