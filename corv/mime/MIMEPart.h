@@ -73,9 +73,10 @@ class Container {
       return 0;
     }
     while (count > n) {
+      T* item = Get(count - 1);
+      Put(count - 1, nullptr);
       --count;
-      CorvDelete(Get(count));
-      Put(count, nullptr);
+      CorvDelete(item);
     }
     return 0;
   }
