@@ -26,6 +26,9 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   // Redirects followed in a row before the action gives up with 151.
   static constexpr std::uint32_t kMaxRedirects = 10;
   static constexpr std::uint32_t kFileChunk = 16384;
+  static constexpr std::uint32_t kFileBuffer = 65536;
+  // Receive buffer of the engine; body blocks are at most this long.
+  static constexpr std::uint32_t kReceiveBuffer = 32768;
 
   CHTTP();
   ~CHTTP() override;
@@ -83,7 +86,11 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   int HeaderLineIn(const char* data, WORD length, bool eol);
   int BodyBlock(const char* data, std::uint32_t n);
   void SwitchToBlocks();
+  // Flushes and closes LocalFileHandle; a failed flush is reported as a failed write.
   void CloseLocalFile();
+  bool WriteLocalFile(const char* data, std::uint32_t n);
+  bool FlushLocalFile();
+  void LocalFileWriteFailed();
   // Remembers why the response failed although its status may be fine.
   void SetResponseError(int code, const char* text);
   // Leaves the engine idle and disconnected after an exception from a handler.
@@ -96,4 +103,6 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   bool LocalFileFailed;
   HTTPLineAssembler Lines;
   DynStr StatusText;  // error text of a failed status
+  char* FileBuffer;   // LocalFile bytes not yet written
+  std::uint32_t FileBuffered;
 };
