@@ -365,7 +365,13 @@ int SendCommon(ws::SOCKET handle, const char* buf, int len, int flags, const ws:
   std::lock_guard lock(sp->mu);
   Sock& s = *sp;
   if (r < 0) {
-    if (err == ws::WSAESHUTDOWN && !s.sendShut) err = s.endError ? s.endError : ws::WSAECONNRESET;
+    // The kernel says EPIPE both for a stream never connected and for one the peer ended.
+    if (err == ws::WSAESHUTDOWN && !s.sendShut) {
+      if (!s.connected && !s.connecting)
+        err = ws::WSAENOTCONN;
+      else
+        err = s.endError ? s.endError : ws::WSAECONNRESET;
+    }
     if (err == ws::WSAEWOULDBLOCK) s.writeDue = true;
     if (IsResetError(err) && !s.endError) s.endError = err;
   } else if (r < len && s.nonBlocking) {
