@@ -8,7 +8,9 @@
 namespace vcl {
 namespace {
 
-const bool kCoreClassesRegistered = [] {
+}  // namespace
+
+void RegisterCoreClasses() {
   RegisterClass<TPersistent, TObject>("TPersistent");
   RegisterClass<TComponent, TPersistent>("TComponent");
   PropInfo strings;
@@ -31,8 +33,9 @@ const bool kCoreClassesRegistered = [] {
   };
   RegisterClass<TStrings, TPersistent>("TStrings").Custom(std::move(strings));
   RegisterClass<TStringList, TStrings>("TStringList");
-  return true;
-}();
+}
+
+namespace {
 
 enum class Tok { End, Ident, Int, Float, String, Symbol, Binary };
 
@@ -462,10 +465,9 @@ void WriteObject(TComponent* obj, std::string& out, int depth) {
 
 FormObject ParseForm(std::string_view text) { return Parser(text).ParseRoot(); }
 
-void ReadRootComponent(TComponent* root, std::string_view text) {
-  FormObject o = ParseForm(text);
-  Reader(root).Read(o);
-}
+void ReadRootComponent(TComponent* root, std::string_view text) { ReadRootComponent(root, ParseForm(text)); }
+
+void ReadRootComponent(TComponent* root, const FormObject& parsed) { Reader(root).Read(parsed); }
 
 TComponent* ReadComponent(std::string_view text, TComponent* owner) {
   FormObject o = ParseForm(text);

@@ -38,6 +38,7 @@ FormObject ParseForm(std::string_view text);
 // the root's handlers and the root's fields to the components, then calls Loaded on all.
 // Nothing is created when the text does not parse. Errors raise EReadError.
 void ReadRootComponent(TComponent* root, std::string_view text);
+void ReadRootComponent(TComponent* root, const FormObject& parsed);
 // Creates the root from its registered class, owned by owner, and reads it.
 TComponent* ReadComponent(std::string_view text, TComponent* owner);
 

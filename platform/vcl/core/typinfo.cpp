@@ -28,6 +28,15 @@ Registry& Reg() {
   return *r;
 }
 
+// The core classes are there before any other registers, whatever the order of static
+// initialisation across units.
+void EnsureCore() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  RegisterCoreClasses();
+}
+
 }  // namespace
 
 bool FormValue::operator==(const FormValue& o) const {
@@ -154,6 +163,7 @@ std::vector<const PropInfo*> ClassInfo::AllProps() const {
 }
 
 const ClassInfo* FindClass(std::string_view name) {
+  EnsureCore();
   Registry& r = Reg();
   std::lock_guard<std::mutex> lock(r.mu);
   auto it = r.byName.find(Lower(name));
@@ -161,6 +171,7 @@ const ClassInfo* FindClass(std::string_view name) {
 }
 
 const ClassInfo* ClassOf(const std::type_info& type) {
+  EnsureCore();
   Registry& r = Reg();
   std::lock_guard<std::mutex> lock(r.mu);
   auto it = r.byType.find(std::type_index(type));
@@ -170,6 +181,7 @@ const ClassInfo* ClassOf(const std::type_info& type) {
 const ClassInfo* ClassOf(const TObject* obj) { return obj ? ClassOf(typeid(*obj)) : nullptr; }
 
 ClassInfo& RegisterClassInfo(const std::type_info& type, std::string name, const ClassInfo* parent) {
+  EnsureCore();
   Registry& r = Reg();
   std::lock_guard<std::mutex> lock(r.mu);
   auto it = r.byType.find(std::type_index(type));

@@ -223,6 +223,23 @@ class ClassBuilder {
     info_.props.push_back(std::move(p));
     return *this;
   }
+  // An event behind a writer method (the writer may act on the new handler).
+  template <class Sig, class S>
+  ClassBuilder& EventVia(const char* name, S set) {
+    PropInfo p;
+    p.name = name;
+    p.event = true;
+    p.write = [set, name = std::string(name)](TObject* o, const FormValue& v, ReadContext& ctx) {
+      if (v.kind != FormValue::Kind::Ident) ThrowBadValue(v, "a handler name");
+      const std::any& h = ctx.Handler(v.s);
+      const auto* closure = std::any_cast<Closure<Sig>>(&h);
+      if (!closure)
+        throw EReadError(AnsiString("Handler ") + v.s.c_str() + " does not fit event " + name.c_str());
+      std::invoke(set, static_cast<C*>(o), *closure);
+    };
+    info_.props.push_back(std::move(p));
+    return *this;
+  }
   // A sub-object whose own published properties are set by dotted names (Font.Height).
   template <class G>
   ClassBuilder& Object(const char* name, G get) {
@@ -273,6 +290,9 @@ ClassBuilder<C> RegisterClass(const char* name) {
   }
   return ClassBuilder<C>(info);
 }
+
+// TPersistent, TComponent, TStrings, TStringList: registered before anything else is.
+void RegisterCoreClasses();
 
 // Assigns one published property by its (possibly dotted) name, as a description would.
 void SetPropValue(TObject* obj, const std::string& path, const FormValue& value, ReadContext& ctx);

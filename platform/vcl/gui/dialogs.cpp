@@ -1,0 +1,107 @@
+#include "platform/vcl/gui/dialogs.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <utility>
+
+#include "platform/vcl/gui/forms.h"
+#include "platform/vcl/gui/qtbridge.h"
+#include "platform/win32/user.h"
+
+namespace vcl {
+namespace {
+
+std::function<int(const DialogCall&)>& Hook() {
+  static std::function<int(const DialogCall&)> hook;
+  return hook;
+}
+
+struct ButtonMap {
+  TMsgDlgBtn btn;
+  QMessageBox::StandardButton qt;
+  int result;
+};
+constexpr ButtonMap kButtons[] = {
+    {mbYes, QMessageBox::Yes, mrYes},           {mbNo, QMessageBox::No, mrNo},
+    {mbOK, QMessageBox::Ok, mrOk},              {mbCancel, QMessageBox::Cancel, mrCancel},
+    {mbAbort, QMessageBox::Abort, mrAbort},     {mbRetry, QMessageBox::Retry, mrRetry},
+    {mbIgnore, QMessageBox::Ignore, mrIgnore},  {mbAll, QMessageBox::YesToAll, mrAll},
+    {mbNoToAll, QMessageBox::NoToAll, mrNoToAll}, {mbYesToAll, QMessageBox::YesToAll, mrYesToAll},
+    {mbHelp, QMessageBox::Help, mrNone},
+};
+
+// Shows the box and runs our loop on the thread's queue until it is closed: Qt's exec()
+// would not dispatch the queue, and timers and socket notifications would stop meanwhile.
+int RunDialog(const DialogCall& call) {
+  if (Hook()) return Hook()(call);
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (call.type) {
+    case mtWarning: icon = QMessageBox::Warning; break;
+    case mtError: icon = QMessageBox::Critical; break;
+    case mtInformation: icon = QMessageBox::Information; break;
+    case mtConfirmation: icon = QMessageBox::Question; break;
+    case mtCustom: break;
+  }
+  auto* box = new QMessageBox(icon, detail::ToQt(call.caption), detail::ToQt(call.text));
+  box->setTextFormat(Qt::PlainText);
+  box->setWindowModality(Qt::ApplicationModal);
+  box->setAttribute(Qt::WA_DeleteOnClose, false);
+  for (const ButtonMap& b : kButtons)
+    if (call.buttons.Contains(b.btn)) box->addButton(b.qt);
+  if (box->buttons().isEmpty()) box->addButton(QMessageBox::Ok);
+  int result = mrCancel;
+  bool done = false;
+  auto finish = [&done](int r, int& out) {
+    if (done) return;
+    out = r;
+    done = true;
+    PostMessageA(nullptr, WM_NULL, 0, 0);  // ends the wait of the loop below
+  };
+  QObject::connect(box, &QMessageBox::buttonClicked, [&](QAbstractButton* button) {
+    const auto sb = box->standardButton(button);
+    int r = mrCancel;
+    for (const ButtonMap& b : kButtons)
+      if (b.qt == sb) r = b.result;
+    finish(r, result);
+  });
+  QObject::connect(box, &QDialog::finished, [&](int) { finish(mrCancel, result); });
+  box->show();
+  bool quit = false;
+  while (!done) {
+    if (!Application->HandleMessage()) {
+      quit = true;
+      break;
+    }
+  }
+  box->hide();
+  delete box;
+  if (quit) PostQuitMessage(0);  // the program is ending: the loops further out see it too
+  return result;
+}
+
+AnsiString TypeCaption(TMsgDlgType type) {
+  switch (type) {
+    case mtWarning: return "Warning";
+    case mtError: return "Error";
+    case mtInformation: return "Information";
+    case mtConfirmation: return "Confirm";
+    case mtCustom: break;
+  }
+  return Application->FTitle();
+}
+
+}  // namespace
+
+void ShowErrorBox(const AnsiString& caption, const AnsiString& text) {
+  RunDialog(DialogCall{caption, text, mtError, TMsgDlgButtons{mbOK}});
+}
+
+namespace test {
+void SetDialogHook(std::function<int(const DialogCall&)> hook) { Hook() = std::move(hook); }
+}  // namespace test
+
+}  // namespace vcl
+
+int MessageDlg(const AnsiString& msg, TMsgDlgType type, TMsgDlgButtons buttons, int) {
+  return vcl::RunDialog(vcl::DialogCall{vcl::TypeCaption(type), msg, type, buttons});
+}
