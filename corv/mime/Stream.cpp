@@ -238,7 +238,8 @@ DWORD MyFileStream::ReadLine(char* out, DWORD n) {
       out[got - 2] = '\n';
       --got;
     }
-    if (got && out[got - 1] == 26) --got;
+    // Ctrl-Z marks the end of a text file; anywhere else it is data.
+    if (got && out[got - 1] == 26 && position + taken >= size) --got;
   }
   out[got] = 0;
   Advance(taken);

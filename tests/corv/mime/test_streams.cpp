@@ -167,6 +167,18 @@ TEST(FileStream, ReadLineStaysInsideTheCallersBuffer) {
   EXPECT_EQ(s.position, 5006u);
 }
 
+TEST(FileStream, CtrlZIsDroppedOnlyAtTheEnd) {
+  TempDir dir;
+  WriteFile(dir / "z", "ab\x1a" "cd\x1a");
+  MyFileStream s(nullptr, false, 0, nullptr, nullptr, 0);
+  ASSERT_EQ(s.Open((dir / "z").c_str(), GENERIC_READ, 0, 0), 0);
+  char buf[4];
+  EXPECT_EQ(s.ReadLine(buf, 4), 3u);
+  EXPECT_STREQ(buf, "ab\x1a");
+  EXPECT_EQ(s.ReadLine(buf, 4), 2u);
+  EXPECT_STREQ(buf, "cd");
+}
+
 TEST(FileStream, EmptyFileAndTextModeWriting) {
   TempDir dir;
   WriteFile(dir / "empty", "");
