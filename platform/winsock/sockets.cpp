@@ -34,6 +34,9 @@ struct Sock {
   bool oobInline = false;
   bool closeDone = false;  // FD_CLOSE posted, or the end already reported
   int endError = 0;        // the reset that ended the stream, once seen
+  // Bytes known to be waiting: the last FIONREAD answer less what recv took since. Bytes never
+  // leave the receive queue but through recv, so while this is positive more data is certain.
+  long knownReadable = 0;
 
   HWND hwnd = nullptr;
   UINT msg = 0;
@@ -165,6 +168,7 @@ void CheckRead(Sock& s) {
   }
   int err = 0;
   const int n = bsd::Readable(s.fd, &err);
+  s.knownReadable = n > 0 ? n : 0;
   if (n > 0) {
     // Until recv is called nothing more is reported: not even the end of the stream.
     s.readEnabled = false;
@@ -327,16 +331,25 @@ int RecvCommon(ws::SOCKET handle, char* buf, int len, int flags, ws::sockaddr* f
       s.connecting = false;
       s.connected = true;
     }
+    const bool consumed = !(flags & (ws::MSG_PEEK | ws::MSG_OOB));
+    if (consumed) s.knownReadable = std::max(0L, s.knownReadable - r);
     // Bytes left behind: report them now rather than at the next readiness report.
     const bool maybeMore = s.kind != bsd::Kind::Stream || r == len || (flags & ws::MSG_PEEK);
     if (s.hwnd && (s.mask & ws::FD_READ) && !s.closeDone && !(flags & ws::MSG_OOB) && maybeMore) {
-      int e2 = 0;
-      if (bsd::Readable(s.fd, &e2) > 0) {
+      if (s.knownReadable <= 0 || s.kind != bsd::Kind::Stream) {
+        int e2 = 0;
+        const int n = bsd::Readable(s.fd, &e2);
+        s.knownReadable = n > 0 ? n : 0;
+      }
+      if (s.knownReadable > 0) {
         s.readEnabled = false;
         PostRead(s);
       }
     }
-  } else if (r == 0 && s.endError && s.kind == bsd::Kind::Stream && len > 0) {
+  } else if (r <= 0) {
+    s.knownReadable = 0;
+  }
+  if (r == 0 && s.endError && s.kind == bsd::Kind::Stream && len > 0) {
     UpdateWatch(s);
     return Fail(s.endError);
   } else if (r < 0 && IsResetError(err)) {
