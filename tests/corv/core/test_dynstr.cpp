@@ -211,3 +211,34 @@ TEST(DynStr, EnsureTrailingCRLFThatCannotGrowChangesNothing) {
   ASSERT_EQ(s.EnsureTrailingCRLF(), 0);
   EXPECT_EQ(Str(s), std::string(98, 'x') + "\r\n");
 }
+
+// Cutting a string or decoding it in place must work when no memory is left: callers count
+// on a shrinking resize, and the in-place decoder ignores its result.
+TEST(DynStr, ShrinkingNeverAllocates) {
+  const std::string big(400, 'k');
+  DynStr s, crlf, b64;
+  ASSERT_EQ(s.Set(400, big.data()), 0);
+  ASSERT_EQ(crlf.SetText((big + "\r\n\r\n\r\n").c_str()), 0);
+  ASSERT_EQ(b64.SetText(std::string(200, 'Q').c_str()), 0);  // 150 bytes of 0x41 0x04 0x10
+
+  AllocFailureScope fail(0, 1000);
+  const unsigned long before = AllocCalls();
+  ASSERT_EQ(s.Set(300u), 0);  // stays on the heap
+  EXPECT_EQ(Str(s), big.substr(0, 300));
+  ASSERT_EQ(s.Set(99u), 0);  // back inline
+  EXPECT_FALSE(s.OnHeap());
+  EXPECT_EQ(Str(s), big.substr(0, 99));
+  ASSERT_EQ(s.Set(0u), 0);
+  EXPECT_STREQ(s.Text(), "");
+
+  ASSERT_EQ(crlf.EnsureTrailingCRLF(), 0);
+  EXPECT_EQ(Str(crlf), big + "\r\n");
+
+  ASSERT_EQ(b64.DecodeBase64(), 0);
+  ASSERT_EQ(b64.Length(), 150u);
+  std::string expected;
+  for (int i = 0; i < 50; ++i) expected += "\x41\x04\x10";
+  EXPECT_EQ(Str(b64), expected);
+  ExpectTerminated(b64);
+  EXPECT_EQ(AllocCalls(), before);
+}

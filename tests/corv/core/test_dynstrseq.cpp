@@ -209,3 +209,23 @@ TEST(DynStrSeq, MatchesAListModelUnderRandomEdits) {
   EXPECT_EQ(q.Count(), 0u);
   EXPECT_FALSE(q.Buffer().OnHeap());
 }
+
+// Making entries shorter or dropping them needs no memory.
+TEST(DynStrSeq, ShorteningNeverAllocates) {
+  DynStrSeq q;
+  std::vector<std::string> model = {std::string(200, 'a'), "b", std::string(120, 'c'), "d"};
+  for (const auto& s : model) ASSERT_EQ(q.AppendData(s.data(), static_cast<std::uint32_t>(s.size())), 0);
+  AllocFailureScope fail(0, 1000);
+  const unsigned long before = AllocCalls();
+  ASSERT_EQ(q.Set(0, "short"), 0);  // the tail moves towards the front
+  model[0] = "short";
+  ASSERT_EQ(q.Set(1, "b"), 0);  // same length
+  ASSERT_EQ(q.Set(3, ""), 0);  // last entry, nothing behind it
+  model[3] = "";
+  ExpectEntries(q, model);
+  ASSERT_EQ(q.SetCount(2), 0);  // the buffer moves back inline
+  model.resize(2);
+  ExpectEntries(q, model);
+  EXPECT_FALSE(q.Buffer().OnHeap());
+  EXPECT_EQ(AllocCalls(), before);
+}

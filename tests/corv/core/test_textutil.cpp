@@ -147,6 +147,8 @@ TEST(Base64, DecoderToleratesBreaksJunkAndMissingPadding) {
   EXPECT_EQ(Decoded("YWI="), "ab");
   EXPECT_EQ(Decoded("Y="), std::string(1, '\x60'));  // the incomplete byte is kept
   EXPECT_EQ(Decoded("YWJj=ZGVm"), "abc");             // "=" ends decoding
+  EXPECT_EQ(Decoded("YWJjY="), "abc\x60");            // one character after a full group
+  EXPECT_EQ(Decoded("YWJjYW="), "abca");              // two: no partial byte added
   EXPECT_EQ(Decoded("!!!"), "");
   EXPECT_EQ(Decoded(""), "");
   EXPECT_EQ(Decoded(std::string("YW\0Jj", 5)), std::string(1, 'a'));  // stops at a zero byte
@@ -214,6 +216,9 @@ TEST(SplitHeaderLine, NameAndValue) {
       {" folded", "", "folded"},
       {"\x80rest", "", "rest"},   // an 8-bit first byte counts as a continuation
       {"\x01rest", "", "rest"},
+      {"\xffrest", "", "rest"},
+      {"\x7frest: v", "\x7frest", "v"},  // DEL is above the blank as a signed byte
+      {"A: b: c", "A", "b: c"},          // only the first colon splits
   };
   for (const auto& c : cases) {
     DynStr s;
