@@ -430,12 +430,14 @@ class Reader : public ReadContext {
 void WriteObject(TComponent* obj, std::string& out, int depth) {
   std::string indent(static_cast<size_t>(depth) * 2, ' ');
   out += indent + "object " + obj->Name().str() + ": " + obj->ClassName().str() + "\n";
-  std::function<void(TObject*, const std::string&)> writeProps = [&](TObject* o, const std::string& prefix) {
+  std::function<void(TObject*, const std::string&, const std::type_info*)> writeProps =
+      [&](TObject* o, const std::string& prefix, const std::type_info* declared) {
     const ClassInfo* ci = ClassOf(o);
+    if (!ci && declared) ci = ClassOf(*declared);
     if (!ci) return;
     for (const PropInfo* p : ci->AllProps()) {
       if (p->object) {
-        if (TPersistent* sub = p->object(o)) writeProps(sub, prefix + p->name + ".");
+        if (TPersistent* sub = p->object(o)) writeProps(sub, prefix + p->name + ".", p->objectType);
         continue;
       }
       if (!p->stored || !p->read || p->event) continue;
@@ -445,7 +447,7 @@ void WriteObject(TComponent* obj, std::string& out, int depth) {
       out += indent + "  " + prefix + p->name + " = " + v.Text() + "\n";
     }
   };
-  writeProps(obj, "");
+  writeProps(obj, "", nullptr);
   // Children are the components parented by obj (owned by the form like obj itself), and
   // obj's own components that have no parent (non-visual ones).
   auto writeChildren = [&](TComponent* owner) {

@@ -291,14 +291,17 @@ namespace {
 // Walks a dotted path to the object holding the last property.
 std::pair<TObject*, const PropInfo*> Resolve(TObject* obj, const std::string& path) {
   size_t start = 0;
+  const std::type_info* declared = nullptr;
   while (true) {
     size_t dot = path.find('.', start);
     std::string part = path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
     const ClassInfo* ci = ClassOf(obj);
+    if (!ci && declared) ci = ClassOf(*declared);
     const PropInfo* p = ci ? ci->FindProp(part) : nullptr;
     if (!p) throw EReadError(AnsiString("Property ") + path.c_str() + " does not exist");
     if (dot == std::string::npos) return {obj, p};
     if (!p->object) throw EReadError(AnsiString("Property ") + path.c_str() + " does not exist");
+    declared = p->objectType;
     obj = p->object(obj);
     if (!obj) throw EReadError(AnsiString("Property ") + path.c_str() + " does not exist");
     start = dot + 1;

@@ -69,6 +69,7 @@ struct PropInfo {
   std::function<void(TObject*, const FormValue&, ReadContext&)> write;  // null: read-only
   std::function<FormValue(TObject*)> read;        // null: not readable as a value
   std::function<TPersistent*(TObject*)> object;   // sub-object (Font.Height, Items.Strings)
+  const std::type_info* objectType = nullptr;     // its declared class, when the object's own is not registered
   std::optional<FormValue> defaultValue;
   bool stored = true;
   bool event = false;
@@ -246,6 +247,7 @@ class ClassBuilder {
     PropInfo p;
     p.name = name;
     p.object = [get](TObject* o) -> TPersistent* { return std::invoke(get, static_cast<C*>(o)); };
+    p.objectType = &typeid(std::remove_pointer_t<std::decay_t<std::invoke_result_t<G, C*>>>);
     info_.props.push_back(std::move(p));
     return *this;
   }

@@ -1,0 +1,271 @@
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QFile>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "gui_env.h"
+
+VCL_DECLARE_FORM(TestSampleForm)
+
+namespace {
+
+class TSampleForm : public TForm {
+ public:
+  TLabel* Label1 = nullptr;
+  TEdit* eSymbols = nullptr;
+  TButton* bGo = nullptr;
+  TButton* bHidden = nullptr;
+  TGroupBox* GroupBox1 = nullptr;
+  TEdit* eProxy = nullptr;
+  TComboBox* cbNames = nullptr;
+  TStringGrid* sgQuotes = nullptr;
+  TTimer* Timer1 = nullptr;
+
+  std::vector<std::string> log;
+
+  explicit TSampleForm(TComponent* owner) : TForm(owner) {
+    RegisterField("Label1", Label1);
+    RegisterField("eSymbols", eSymbols);
+    RegisterField("bGo", bGo);
+    RegisterField("bHidden", bHidden);
+    RegisterField("GroupBox1", GroupBox1);
+    RegisterField("eProxy", eProxy);
+    RegisterField("cbNames", cbNames);
+    RegisterField("sgQuotes", sgQuotes);
+    RegisterField("Timer1", Timer1);
+    RegisterHandler("FormCreate", &TSampleForm::FormCreate);
+    RegisterHandler("FormShow", &TSampleForm::FormShow);
+    RegisterHandler("FormClose", &TSampleForm::FormClose);
+    RegisterHandler("eSymbolsKeyPress", &TSampleForm::eSymbolsKeyPress);
+    RegisterHandler("bGoClick", &TSampleForm::bGoClick);
+    RegisterHandler("Timer1Timer", &TSampleForm::Timer1Timer);
+    LoadForm(VCL_FORM(TestSampleForm));
+  }
+  void FormCreate(TObject*) {
+    log.push_back("create");
+    sgQuotes->Cells[0][0] = "Symbol";
+  }
+  void FormShow(TObject*) { log.push_back(std::string("show visible=") + (Widget()->isVisible() ? "1" : "0")); }
+  void FormClose(TObject*, TCloseAction& action) {
+    log.push_back("close");
+    if (keepOpen) action = caNone;
+  }
+  void eSymbolsKeyPress(TObject*, char& key) {
+    log.push_back("key " + std::to_string(static_cast<int>(key)));
+    if (key == 13) {
+      key = 0;
+      bGo->Click();
+    }
+    if (key == '!') key = '?';
+  }
+  void bGoClick(TObject* sender) { log.push_back("click " + static_cast<TComponent*>(sender)->Name().str()); }
+  void Timer1Timer(TObject*) { log.push_back("tick"); }
+  bool keepOpen = false;
+};
+
+void SendKey(QWidget* w, int key, const QString& text) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QApplication::sendEvent(w, &press);
+}
+
+}  // namespace
+
+TEST(Forms, DescriptionBuildsTheControls) {
+  auto* f = new TSampleForm(nullptr);
+  EXPECT_EQ(f->ClassName(), "TSampleForm");
+  EXPECT_EQ(f->Name(), "SampleForm");
+  EXPECT_EQ(f->Caption(), "Sample");
+  EXPECT_EQ(f->Widget()->windowTitle(), "Sample");
+  EXPECT_EQ(f->Left(), 100);
+  EXPECT_EQ(f->Width(), 408);
+  EXPECT_EQ(f->ClientWidth(), 400);
+  EXPECT_EQ(f->ClientHeight(), 300);
+
+  EXPECT_EQ(f->eSymbols->Text(), "QVTR MSFT");
+  EXPECT_EQ(f->eSymbols->CharCase(), ecUpperCase);
+  EXPECT_EQ(f->eSymbols->Parent(), f);
+  EXPECT_EQ(f->eProxy->Parent(), f->GroupBox1);
+  EXPECT_EQ(f->eProxy->Owner(), f);
+  EXPECT_EQ(f->eProxy->Widget()->parentWidget(), f->GroupBox1->Widget());
+  EXPECT_EQ(static_cast<QGroupBox*>(f->GroupBox1->Widget())->title(), "Proxy Information");
+  EXPECT_EQ(static_cast<QLabel*>(f->Label1->Widget())->text(), "Symbols here");  // no '&' shown
+  EXPECT_EQ(f->Label1->Caption(), "Symbols &here");
+  EXPECT_EQ(f->Label1->Font->Color(), clNavy);
+  EXPECT_FALSE(f->bHidden->Visible());
+
+  ASSERT_EQ(f->cbNames->Items->Count(), 2);
+  EXPECT_EQ(f->cbNames->Items->Strings(1), "COM1");
+  EXPECT_EQ(f->cbNames->ItemIndex(), -1);  // nothing selected until chosen
+  EXPECT_EQ(f->cbNames->Text(), "");
+  f->cbNames->ItemIndex = 1;
+  EXPECT_EQ(f->cbNames->Text(), "COM1");
+  f->cbNames->Items->Add("COM7");
+  EXPECT_EQ(f->cbNames->ItemIndex(), 1);
+  f->cbNames->Text = "COM3";  // a list-only box selects the item with that text
+  EXPECT_EQ(f->cbNames->ItemIndex(), 0);
+
+  // The grid sits at the bottom, as wide as the client area.
+  EXPECT_EQ(f->sgQuotes->Top(), 300 - 153);
+  EXPECT_EQ(f->sgQuotes->Width(), 400);
+  EXPECT_EQ(f->Timer1->Interval(), 10000u);
+  EXPECT_TRUE(f->Timer1->Enabled());
+
+  // OnCreate runs after construction, once.
+  EXPECT_TRUE(f->log.empty());
+  f->AfterConstruction();
+  f->AfterConstruction();
+  EXPECT_EQ(f->log, std::vector<std::string>{"create"});
+  delete f;
+}
+
+TEST(Forms, ShowRunsOnShowBeforeTheWindowIsDisplayed) {
+  auto* f = new TSampleForm(nullptr);
+  EXPECT_FALSE(f->Visible());
+  f->Show();
+  EXPECT_TRUE(f->Widget()->isVisible());
+  ASSERT_EQ(f->log.size(), 1u);
+  EXPECT_EQ(f->log[0], "show visible=0");
+  f->Show();  // already shown: no second OnShow
+  EXPECT_EQ(f->log.size(), 1u);
+
+  // Closing a form that is not the main form hides it; OnClose can refuse.
+  f->keepOpen = true;
+  f->Close();
+  EXPECT_TRUE(f->Widget()->isVisible());
+  f->keepOpen = false;
+  f->Close();
+  EXPECT_FALSE(f->Widget()->isVisible());
+  // The window system's close button goes the same way.
+  f->Show();
+  f->Widget()->close();
+  EXPECT_FALSE(f->Widget()->isVisible());
+  EXPECT_EQ(f->log.back(), "close");
+  delete f;
+}
+
+TEST(Forms, EnterKeyRunsTheButtonAndInsertsNothing) {
+  auto* f = new TSampleForm(nullptr);
+  QWidget* edit = f->eSymbols->Widget();
+  static_cast<QLineEdit*>(edit)->setCursorPosition(9);
+  SendKey(edit, Qt::Key_Return, "\r");
+  EXPECT_EQ(f->eSymbols->Text(), "QVTR MSFT");
+  ASSERT_EQ(f->log.size(), 2u);
+  EXPECT_EQ(f->log[0], "key 13");
+  EXPECT_EQ(f->log[1], "click bGo");
+
+  // Typed letters are upper-cased after OnKeyPress saw them; a handler may change the key.
+  SendKey(edit, Qt::Key_A, "a");
+  SendKey(edit, Qt::Key_Exclam, "!");
+  EXPECT_EQ(f->log[2], "key 97");
+  EXPECT_EQ(f->eSymbols->Text(), "QVTR MSFTA?");
+  // Pasted or typed-over text follows the rule too.
+  auto* le = static_cast<QLineEdit*>(edit);
+  le->selectAll();
+  le->insert("ibm");
+  EXPECT_EQ(f->eSymbols->Text(), "IBM");
+  delete f;
+}
+
+TEST(Forms, ButtonClickRunsWhileDisabled) {
+  auto* f = new TSampleForm(nullptr);
+  f->bGo->Enabled = false;
+  EXPECT_FALSE(f->bGo->Widget()->isEnabled());
+  static_cast<QPushButton*>(f->bGo->Widget())->click();  // the user cannot click it
+  EXPECT_TRUE(f->log.empty());
+  f->bGo->Click();  // the program can
+  EXPECT_EQ(f->log, std::vector<std::string>{"click bGo"});
+  f->bGo->Enabled = true;
+  static_cast<QPushButton*>(f->bGo->Widget())->click();
+  EXPECT_EQ(f->log.size(), 2u);
+  delete f;
+}
+
+TEST(Forms, GridKeepsCellsOfHiddenRows) {
+  auto* f = new TSampleForm(nullptr);
+  TStringGrid* g = f->sgQuotes;
+  auto* table = static_cast<QTableWidget*>(g->Widget());
+  g->ColCount = 9;
+  g->Cells[1][1] = "23.45";
+  g->Cells[10][1] = "extra";  // beyond the columns: kept, not shown
+  g->Cells[4][2] = "+0.12";
+  EXPECT_EQ(table->columnCount(), 9);
+  ASSERT_NE(table->item(1, 1), nullptr);
+  EXPECT_EQ(table->item(1, 1)->text(), "23.45");
+
+  g->RowCount = 1;
+  EXPECT_EQ(table->rowCount(), 1);
+  EXPECT_EQ(AnsiString(g->Cells[1][1]), "23.45");
+  EXPECT_EQ(AnsiString(g->Cells[10][1]), "extra");
+  EXPECT_EQ(g->FixedRows(), 0);  // one row left: it cannot stay fixed
+  g->RowCount = g->RowCount + 2;
+  EXPECT_EQ(table->rowCount(), 3);
+  EXPECT_EQ(table->item(2, 4)->text(), "+0.12");  // shown again as the rows come back
+  g->Cells[4][2] = "";
+  EXPECT_EQ(table->item(2, 4)->text(), "");
+  g->Cells[0][1] = g->Cells[1][1];
+  EXPECT_EQ(g->Cells[0][1](), "23.45");
+  EXPECT_THROW(g->FSetCells(-1, 0, "x"), ERangeError);
+  g->ColWidths[2] = 100;
+  EXPECT_EQ(table->columnWidth(2), 100);
+  EXPECT_EQ(static_cast<int>(g->ColWidths[3]), 64);
+  delete f;
+}
+
+TEST(Forms, AnchoredAndAlignedControlsFollowTheFormSize) {
+  auto* f = new TSampleForm(nullptr);
+  f->Width = f->Width() + 50;
+  f->Height = f->Height() + 20;
+  EXPECT_EQ(f->GroupBox1->Width(), 397 + 50);  // anchored left and right: stretches
+  EXPECT_EQ(f->bGo->Left(), 216);               // anchored left and top: stays
+  EXPECT_EQ(f->sgQuotes->Width(), 450);
+  EXPECT_EQ(f->sgQuotes->Top(), 320 - 153);
+  delete f;
+}
+
+TEST(Forms, GrabsToPng) {
+  auto* f = new TSampleForm(nullptr);
+  f->sgQuotes->Cells[0][1] = "QVTR";
+  char path[] = "/tmp/vcl_form_XXXXXX.png";
+  int fd = mkstemps(path, 4);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_TRUE(f->SaveToPng(path));
+  QImage img(path);
+  if (getenv("VCL_KEEP_PNG")) QFile::copy(path, getenv("VCL_KEEP_PNG"));
+  unlink(path);
+  ASSERT_FALSE(img.isNull());
+  EXPECT_EQ(img.width(), 400);
+  EXPECT_EQ(img.height(), 300);
+  // Not a blank image: controls were drawn.
+  QRgb first = img.pixel(0, 0);
+  bool varied = false;
+  for (int y = 0; y < img.height() && !varied; y += 3)
+    for (int x = 0; x < img.width() && !varied; x += 3) varied = img.pixel(x, y) != first;
+  EXPECT_TRUE(varied);
+  EXPECT_FALSE(f->Widget()->isVisible());
+  EXPECT_FALSE(f->SaveToPng("/nonexistent-dir/x.png"));
+  delete f;
+}
+
+TEST(Forms, ApplicationCreatesFormsAndOwnsThem) {
+  TSampleForm* form = nullptr;
+  Application->CreateForm(form);
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(form->Owner(), Application);
+  EXPECT_EQ(Application->MainForm(), form);
+  EXPECT_EQ(form->log, std::vector<std::string>{"create"});
+  EXPECT_EQ(AnsiString(form->sgQuotes->Cells[0][0]), "Symbol");
+  delete form;
+  EXPECT_EQ(Application->MainForm(), nullptr);
+  EXPECT_EQ(Application->ComponentCount(), 0);
+}
