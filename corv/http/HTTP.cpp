@@ -52,10 +52,7 @@ CHTTP::CHTTP()
       FileBuffered(0) {}
 
 CHTTP::~CHTTP() {
-  if (LocalFileHandle != INVALID_HANDLE_VALUE) {
-    FlushLocalFile();
-    CloseHandle(LocalFileHandle);
-  }
+  DropLocalFile();
   CorvFree(FileBuffer);
 }
 
@@ -128,7 +125,7 @@ void CHTTP::Recover() {
   InterruptRequest = false;
   ProgressRelay = false;
   CloseSocket();  // also clears the in-read guard
-  CloseLocalFile();
+  DropLocalFile();
   Lines.Reset();
 }
 
@@ -189,6 +186,15 @@ void CHTTP::CloseLocalFile() {
   FileBuffered = 0;
 }
 
+void CHTTP::DropLocalFile() {
+  if (LocalFileHandle != INVALID_HANDLE_VALUE) {
+    FlushLocalFile();
+    CloseHandle(LocalFileHandle);
+    LocalFileHandle = INVALID_HANDLE_VALUE;
+  }
+  FileBuffered = 0;
+}
+
 void CHTTP::LocalFileWriteFailed() {
   if (LocalFileHandle != INVALID_HANDLE_VALUE) {
     CloseHandle(LocalFileHandle);
@@ -233,7 +239,7 @@ int CHTTP::SendRequestHeaders(const char* verb) {
   Lines.Reset();
   // A connection left open by an interrupted or timed-out action must not carry this request.
   CloseSocket();
-  CloseLocalFile();
+  DropLocalFile();
 
   int r = SetEOL("\n", 1);
   if (r != 0) return r;

@@ -88,6 +88,8 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   void SwitchToBlocks();
   // Flushes and closes LocalFileHandle; a failed flush is reported as a failed write.
   void CloseLocalFile();
+  // The same without events, for a response that was cut short.
+  void DropLocalFile();
   bool WriteLocalFile(const char* data, std::uint32_t n);
   bool FlushLocalFile();
   void LocalFileWriteFailed();
