@@ -135,6 +135,7 @@ int CAsyncIPPort::Connect(bool open) {
     return 104;
   }
   DeferredClose = false;
+  NoStorageReported = false;
   if (Fifo.Storage()) Fifo.SetSize(Fifo.Capacity());
 
   bool viaFirewall = Firewall.FirewallType != fwNone;
@@ -405,7 +406,10 @@ int CAsyncIPPort::DoRead(int mode) {
     if (StopReading()) return 0;
     if (!Fifo.Storage()) {
       // Without storage there is nowhere to receive into: say so once instead of spinning.
-      ErrorHook(CORV_OUT_OF_MEMORY, "Out of memory: the receive buffer has no storage.");
+      if (!NoStorageReported) {
+        NoStorageReported = true;
+        ErrorHook(CORV_OUT_OF_MEMORY, "Out of memory: the receive buffer has no storage.");
+      }
       return CORV_OUT_OF_MEMORY;
     }
     if (!DeliverLines()) return 0;

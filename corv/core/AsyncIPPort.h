@@ -66,6 +66,7 @@ class CAsyncIPPort : public CWsock {
   LineFIFO Fifo;
 
  private:
+  bool NoStorageReported = false;  // a buffer without storage is reported once per connection
   void PostRead();
   // Delivers the held complete lines; false when delivery must stop.
   bool DeliverLines();
