@@ -355,8 +355,6 @@ int CMIME::Encode(int act) {
       out->Write(boundary.Text(), boundary.Length());
       out->Write("\r\n", 2);
     }
-    CorvDelete(in);
-    in = nullptr;
     if (!part->sourceFile.IsEmpty()) {
       MyFileStream* f = CorvNew<MyFileStream>(nullptr, false, 0, &CMIME::ProgressRelay, this, step);
       if (f) {
@@ -395,6 +393,9 @@ int CMIME::Encode(int act) {
     }
     // A delimiter or header write that failed is no success either.
     if (r == 0) r = out->TakeError();
+    // Gone before the next part starts, so its last progress marks count for this part.
+    CorvDelete(in);
+    in = nullptr;
   }
   if (delim) {
     out->Write("\r\n--", 4);

@@ -355,6 +355,16 @@ TEST(MIMEEncode, ProgressOverParts) {
   ASSERT_EQ(m.DoAction(kMIMEEncodeString), 0);
   EXPECT_EQ(sink.seen, (std::vector<int>{0, 25, 50, 50, 75, 100}));
 
+  // Marks that 100 is no multiple of reach the sink for the part they belong to.
+  ProgressSink three;
+  Engine e3;
+  e3.EventSink = &three;
+  e3.parts.SetCount(3);
+  std::string bin(100, '\x01');  // base64: the encoder asks for the final marks
+  for (WORD i = 0; i < 3; ++i) e3.SetPartData(i, bin.data(), 100);
+  ASSERT_EQ(e3.DoAction(kMIMEEncodeString), 0);
+  EXPECT_EQ(three.seen, (std::vector<int>{0, 11, 22, 33, 33, 33, 44, 55, 66, 66, 66, 77, 88, 99, 99}));
+
   // A handler that starts another action while one runs is refused.
   sink.nested = &m;
   EXPECT_EQ(m.DoAction(kMIMEEncodeString), 0);
