@@ -11,7 +11,7 @@
 namespace wstest {
 namespace {
 
-class Api : public WinsockTest {};
+class WinsockApi : public WinsockTest {};
 
 TEST(WinsockErrors, ErrnoMapsToWinsockNumbers) {
   using winsock::bsd::MapErrno;
@@ -113,7 +113,7 @@ TEST(WinsockModule, AllOrdinalsBindAndAModuleMissingSomeLeavesGaps) {
   win32::UnregisterBuiltinModule("PARTSOCK.DLL");
 }
 
-TEST_F(Api, SocketCallsReportWinsockErrors) {
+TEST_F(WinsockApi, SocketCallsReportWinsockErrors) {
   char buf[4];
   EXPECT_EQ(ws::SOCKET_ERROR, ws::recv(12345678, buf, sizeof buf, 0));
   EXPECT_EQ(ws::WSAENOTSOCK, ws::WSAGetLastError());
@@ -158,7 +158,7 @@ TEST_F(Api, SocketCallsReportWinsockErrors) {
   for (ws::SOCKET s : {l, dup, p}) EXPECT_EQ(0, ws::closesocket(s));
 }
 
-TEST_F(Api, OptionsTheEngineSetsReadBack) {
+TEST_F(WinsockApi, OptionsTheEngineSetsReadBack) {
   ws::SOCKET s = ws::socket(ws::AF_INET, ws::SOCK_STREAM, 0);
   auto setInt = [s](int opt, int v) {
     return ws::setsockopt(s, ws::SOL_SOCKET, opt, reinterpret_cast<const char*>(&v), sizeof v);
@@ -197,7 +197,7 @@ TEST_F(Api, OptionsTheEngineSetsReadBack) {
   ws::closesocket(s);
 }
 
-TEST_F(Api, SelectUsesCountAndArraySets) {
+TEST_F(WinsockApi, SelectUsesCountAndArraySets) {
   ws::u_short port;
   ws::SOCKET l = Listener(&port);
   ws::SOCKET c = ws::socket(ws::AF_INET, ws::SOCK_STREAM, 0);
@@ -263,7 +263,7 @@ TEST_F(Api, SelectUsesCountAndArraySets) {
   for (ws::SOCKET s : {l, c, p, holder, f}) ws::closesocket(s);
 }
 
-TEST_F(Api, AddressesInTextAndByteOrder) {
+TEST_F(WinsockApi, AddressesInTextAndByteOrder) {
   EXPECT_EQ(0x3412, ws::htons(0x1234));
   EXPECT_EQ(0x78563412u, ws::htonl(0x12345678));
   EXPECT_EQ(0x1234, ws::ntohs(ws::htons(0x1234)));
@@ -283,7 +283,7 @@ TEST_F(Api, AddressesInTextAndByteOrder) {
   EXPECT_STREQ("255.255.255.255", ws::inet_ntoa(in));
 }
 
-TEST_F(Api, HostNamesResolveToAddresses) {
+TEST_F(WinsockApi, HostNamesResolveToAddresses) {
   ws::hostent* h = ws::gethostbyname("localhost");
   ASSERT_NE(nullptr, h);
   EXPECT_EQ(ws::AF_INET, h->h_addrtype);
@@ -316,7 +316,7 @@ TEST_F(Api, HostNamesResolveToAddresses) {
   }
 }
 
-TEST_F(Api, AsynchronousLookupPostsItsCompletion) {
+TEST_F(WinsockApi, AsynchronousLookupPostsItsCompletion) {
   alignas(8) char buf[ws::MAXGETHOSTSTRUCT];
   HANDLE task = ws::WSAAsyncGetHostByName(hwnd_, kLookupMsg, "localhost", buf, sizeof buf);
   ASSERT_NE(nullptr, task);
@@ -364,7 +364,7 @@ TEST_F(Api, AsynchronousLookupPostsItsCompletion) {
   EXPECT_EQ(ws::WSAEINVAL, ws::WSAGetLastError());
 }
 
-TEST_F(Api, BlockingHooksAreKeptButNeverRun) {
+TEST_F(WinsockApi, BlockingHooksAreKeptButNeverRun) {
   EXPECT_FALSE(ws::WSAIsBlocking());
   EXPECT_EQ(ws::SOCKET_ERROR, ws::WSACancelBlockingCall());
   EXPECT_EQ(ws::WSAEINVAL, ws::WSAGetLastError());

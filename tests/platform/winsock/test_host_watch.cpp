@@ -42,7 +42,7 @@ class CountingHost final : public win32::Host {
   std::map<int, short> events_;
 };
 
-class HostWatch : public WinsockTest {
+class WinsockHostWatch : public WinsockTest {
  protected:
   void SetUp() override {
     auto host = std::make_unique<CountingHost>(win32::MakePollHost());
@@ -56,7 +56,7 @@ class HostWatch : public WinsockTest {
 constexpr short kPollIn = 0x001;   // the poll() bits the host takes
 constexpr short kPollPri = 0x002;
 
-TEST_F(HostWatch, UnreadDataIsReportedOnceAndThenNotWatchedUntilRecv) {
+TEST_F(WinsockHostWatch, UnreadDataIsReportedOnceAndThenNotWatchedUntilRecv) {
   ws::SOCKET c, p;
   Pair(&c, &p);
   ASSERT_EQ(1u, host_->Watches());
@@ -80,7 +80,7 @@ TEST_F(HostWatch, UnreadDataIsReportedOnceAndThenNotWatchedUntilRecv) {
   ws::closesocket(p);
 }
 
-TEST_F(HostWatch, ConnectedIdleSocketWatchesOnlyForInput) {
+TEST_F(WinsockHostWatch, ConnectedIdleSocketWatchesOnlyForInput) {
   ws::SOCKET c, p;
   Pair(&c, &p);
   Settle();
@@ -89,7 +89,7 @@ TEST_F(HostWatch, ConnectedIdleSocketWatchesOnlyForInput) {
   ws::closesocket(p);
 }
 
-TEST_F(HostWatch, UrgentDataInlineOrReportedAsOob) {
+TEST_F(WinsockHostWatch, UrgentDataInlineOrReportedAsOob) {
   ws::SOCKET c, p;
   Pair(&c, &p);
   // Inline: the urgent byte arrives in the stream, after what was sent before it.

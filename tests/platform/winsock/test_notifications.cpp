@@ -7,7 +7,7 @@
 namespace wstest {
 namespace {
 
-class Notifications : public WinsockTest {};
+class WinsockNotifications : public WinsockTest {};
 
 // Waits for readability without dispatching anything.
 bool WaitReadable(ws::SOCKET s) {
@@ -29,7 +29,7 @@ int Readable(ws::SOCKET s) {
   return static_cast<int>(n);
 }
 
-TEST_F(Notifications, ConnectThenWriteThenReadsRearmedOnlyByRecvThenOneCloseAfterData) {
+TEST_F(WinsockNotifications, ConnectThenWriteThenReadsRearmedOnlyByRecvThenOneCloseAfterData) {
   ws::SOCKET c, p;
   Pair(&c, &p);
   ASSERT_NE(nullptr, First(c, ws::FD_CONNECT));
@@ -75,7 +75,7 @@ TEST_F(Notifications, ConnectThenWriteThenReadsRearmedOnlyByRecvThenOneCloseAfte
   ws::closesocket(c);
 }
 
-TEST_F(Notifications, RefusedConnectReportsOnceWithConnectionRefused) {
+TEST_F(WinsockNotifications, RefusedConnectReportsOnceWithConnectionRefused) {
   // A bound socket that does not listen holds a port nobody answers on.
   ws::SOCKET holder = ws::socket(ws::AF_INET, ws::SOCK_STREAM, 0);
   const ws::sockaddr_in any = Loopback(0);
@@ -89,7 +89,7 @@ TEST_F(Notifications, RefusedConnectReportsOnceWithConnectionRefused) {
   ws::closesocket(holder);
 }
 
-TEST_F(Notifications, ResetByPeerClosesWithConnectionReset) {
+TEST_F(WinsockNotifications, ResetByPeerClosesWithConnectionReset) {
   ws::SOCKET c, p;
   Pair(&c, &p);
   const ws::linger hard{1, 0};
@@ -105,7 +105,7 @@ TEST_F(Notifications, ResetByPeerClosesWithConnectionReset) {
   ws::closesocket(c);
 }
 
-TEST_F(Notifications, WriteReportedAgainOnlyAfterABlockedSendFindsRoom) {
+TEST_F(WinsockNotifications, WriteReportedAgainOnlyAfterABlockedSendFindsRoom) {
   ws::SOCKET c, p;
   Pair(&c, &p);
   ASSERT_EQ(1, Count(c, ws::FD_WRITE));
@@ -141,7 +141,7 @@ TEST_F(Notifications, WriteReportedAgainOnlyAfterABlockedSendFindsRoom) {
   ws::closesocket(p);
 }
 
-TEST_F(Notifications, AcceptReportedOncePerAcceptAndAcceptedSocketIsNonBlocking) {
+TEST_F(WinsockNotifications, AcceptReportedOncePerAcceptAndAcceptedSocketIsNonBlocking) {
   ws::u_short port;
   ws::SOCKET l = Listener(&port);
   ASSERT_EQ(0, ws::WSAAsyncSelect(l, hwnd_, kSocketMsg, ws::FD_ACCEPT));
@@ -178,7 +178,7 @@ TEST_F(Notifications, AcceptReportedOncePerAcceptAndAcceptedSocketIsNonBlocking)
   for (ws::SOCKET s : {l, c1, c2, s1, s2}) ws::closesocket(s);
 }
 
-TEST_F(Notifications, ClosedHandlesAreNotReusedAndTheirQueuedNotificationsAreDropped) {
+TEST_F(WinsockNotifications, ClosedHandlesAreNotReusedAndTheirQueuedNotificationsAreDropped) {
   ws::SOCKET c, p;
   Pair(&c, &p);
   // Something for the old socket is due; close it before it is dispatched.
@@ -205,7 +205,7 @@ TEST_F(Notifications, ClosedHandlesAreNotReusedAndTheirQueuedNotificationsAreDro
   ws::closesocket(p2);
 }
 
-TEST_F(Notifications, EmptyEventMaskStopsEverythingIncludingQueuedNotifications) {
+TEST_F(WinsockNotifications, EmptyEventMaskStopsEverythingIncludingQueuedNotifications) {
   ws::SOCKET c, p;
   Pair(&c, &p);
   ASSERT_EQ(2, ws::send(p, "ab", 2, 0));
@@ -225,7 +225,7 @@ TEST_F(Notifications, EmptyEventMaskStopsEverythingIncludingQueuedNotifications)
   ws::closesocket(c);
 }
 
-TEST_F(Notifications, BlockingModeRefusedWhileSelected) {
+TEST_F(WinsockNotifications, BlockingModeRefusedWhileSelected) {
   ws::SOCKET c, p;
   Pair(&c, &p);
   ws::u_long blocking = 0;
