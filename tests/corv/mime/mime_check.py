@@ -7,6 +7,9 @@
   header IN OUT       RFC 2047 header text -> its decoded text in Shift-JIS
   parse IN OUT        a whole message -> one line per part:
                       content-type TAB filename-hex TAB name-hex TAB decoded-body-hex
+  hdrenc IN OUT       Shift-JIS text -> RFC 2047 words in ISO-2022-JP, as Python writes them
+  pymsg IN OUT        a multipart message Python builds: a 7bit text part, a quoted-printable
+                      UTF-8 part (QP_TEXT) and IN as a base64 attachment named JP_NAME
 """
 import base64
 import binascii
@@ -44,6 +47,28 @@ def widen(text):
     return "".join(out)
 
 
+QP_TEXT = "caf\u00e9 na\u00efve = r\u00e9sum\u00e9 \t\n" * 8
+JP_NAME = "\u65e5\u672c\u8a9e\u306e\u30d5\u30a1\u30a4\u30eb.bin"
+
+
+def python_message(attachment):
+    import email.charset
+    from email.mime.application import MIMEApplication
+    from email.mime.multipart import MIMEMultipart
+    from email.mime.text import MIMEText
+
+    msg = MIMEMultipart()
+    msg.attach(MIMEText("plain text body\nsecond line\n", "plain", "us-ascii"))
+    cs = email.charset.Charset("utf-8")
+    cs.body_encoding = email.charset.QP
+    msg.attach(MIMEText(QP_TEXT, "plain", cs))
+    att = MIMEApplication(attachment)
+    att.add_header("Content-Disposition", "attachment",
+                   filename=email.header.Header(JP_NAME, "iso-2022-jp").encode())
+    msg.attach(att)
+    return msg.as_bytes(policy=email.policy.compat32.clone(linesep="\r\n"))
+
+
 def main():
     cmd, src, dst = sys.argv[1], sys.argv[2], sys.argv[3]
     data = open(src, "rb").read()
@@ -58,6 +83,10 @@ def main():
     elif cmd == "header":
         text = str(email.header.make_header(email.header.decode_header(data.decode("ascii"))))
         out = text.encode("shift_jis")
+    elif cmd == "hdrenc":
+        out = email.header.Header(data.decode("shift_jis"), "iso-2022-jp").encode().encode("ascii")
+    elif cmd == "pymsg":
+        out = python_message(data)
     elif cmd == "parse":
         msg = email.message_from_bytes(data, policy=email.policy.compat32)
         parts = msg.get_payload() if msg.is_multipart() else [msg]

@@ -158,6 +158,15 @@ TEST(EncodedWords, LongWordStaysOnOneLine) {
   EXPECT_EQ(Decoded(word), value);
 }
 
+TEST(EncodedWords, PythonWrittenWordsDecode) {
+  for (std::string text : {std::string("\x93\xfa\x96\x7b\x8c\xea"), std::string("a \x83\x74\x83\x40 b.txt"),
+                           std::string("\x82\xa0\x82\xa2\x82\xa4")}) {
+    std::string words = Check("hdrenc", text);
+    EXPECT_NE(words.find("=?iso-2022-jp?b?"), std::string::npos) << words;
+    EXPECT_EQ(Decoded(words), text) << words;
+  }
+}
+
 TEST(EncodedWords, Decoding) {
   EXPECT_EQ(Decoded("x =?iso-2022-jp?b?GyRCJCIbKEI=?= y"), "x \x82\xA0 y");
   EXPECT_EQ(Decoded("=?ISO-2022-JP?Q?=1B$B$\"=1B(B_a?="), "\x82\xA0 a");

@@ -423,6 +423,27 @@ TEST(MIMEDecode, KnownMessageOffsets) {
   }
 }
 
+// A message Python's email package writes: the engine finds every body where Python put it.
+TEST(MIMEDecode, PythonWrittenMessage) {
+  std::string attachment = RandomBytes(3000, 21);
+  std::string msg = Check("pymsg", attachment);
+  Engine m;
+  SetText(m.message, msg);
+  ASSERT_EQ(m.DoAction(kMIMEDecodeString), 0) << m.GetErrorText();
+  ASSERT_EQ(m.parts.Count(), 3);
+  auto body = [&](int i) { return msg.substr(m.parts[i]->offset, m.parts[i]->rawLength); };
+  EXPECT_EQ(body(0), "plain text body\r\nsecond line\r\n");
+  EXPECT_EQ(m.parts[1]->encoding, 1);
+  std::string qp;
+  for (int i = 0; i < 8; ++i) qp += "caf\xC3\xA9 na\xC3\xAFve = r\xC3\xA9sum\xC3\xA9 \t\r\n";
+  EXPECT_EQ(Check("qpdec", body(1)), qp);
+  EXPECT_EQ(m.parts[2]->encoding, 2);
+  EXPECT_TRUE(Check("b64dec", body(2)) == attachment);
+  EXPECT_EQ(Str(m.parts[2]->filename),
+            "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b.bin");
+  EXPECT_EQ(Str(m.parts[2]->disposition), "attachment");
+}
+
 TEST(MIMEDecode, HeadersAndEdges) {
   auto decode = [](const std::string& msg, int* result) {
     auto m = std::make_unique<Engine>();
@@ -475,6 +496,18 @@ TEST(MIMEDecode, HeadersAndEdges) {
                         line + "x\r\n--k--\r\n", &r);
   EXPECT_EQ(r, 0);
   EXPECT_EQ(lng->parts[0]->rawLength, int(2 * line.size() + 3));
+
+  // Parameters cut short by the end of the headers.
+  Engine cut;
+  cut.messageHeaders.SetText("Content-Type: multipart/mixed; boundary=\"unterminated");
+  SetText(cut.message, "--unterminated\r\n\r\nx\r\n--unterminated--");
+  ASSERT_EQ(cut.DoAction(kMIMEDecodeString), 0);
+  EXPECT_EQ(Str(cut.boundary), "unterminated");
+  EXPECT_EQ(cut.parts[0]->rawLength, 1);
+  Engine empty;
+  empty.messageHeaders.SetText("MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=");
+  SetText(empty.message, "x");
+  EXPECT_EQ(empty.DoAction(kMIMEDecodeString), 282);
 
   Engine missing;
   SetText(missing.message, "/nonexistent/corv/mime");
