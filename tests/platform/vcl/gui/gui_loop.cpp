@@ -1,0 +1,202 @@
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "gui_env.h"
+
+using guitest::PumpUntil;
+
+namespace {
+
+// A window of the queue whose procedure runs what the test gives it.
+struct TestWindow {
+  static std::function<void(UINT, WPARAM)>& Action() {
+    static std::function<void(UINT, WPARAM)> a;
+    return a;
+  }
+  static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m >= WM_USER && Action()) {
+      Action()(m, w);
+      return 0;
+    }
+    return DefWindowProcA(h, m, w, l);
+  }
+  HWND hwnd = nullptr;
+  TestWindow() {
+    static bool registered = [] {
+      WNDCLASSA wc{};
+      wc.lpfnWndProc = Proc;
+      wc.lpszClassName = "VclLoopTestWindow";
+      return RegisterClassA(&wc) != 0;
+    }();
+    EXPECT_TRUE(registered);
+    hwnd = CreateWindowExA(0, "VclLoopTestWindow", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  }
+  ~TestWindow() {
+    DestroyWindow(hwnd);
+    Action() = nullptr;
+  }
+};
+
+struct DialogRecorder {
+  std::vector<vcl::DialogCall> calls;
+  int answer = mrOk;
+  DialogRecorder() {
+    vcl::test::SetDialogHook([this](const vcl::DialogCall& c) {
+      calls.push_back(c);
+      return answer;
+    });
+  }
+  ~DialogRecorder() { vcl::test::SetDialogHook(nullptr); }
+};
+
+QMessageBox* VisibleMessageBox() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(Loop, TimerTicksInsideABlockingWait) {
+  TComponent owner(nullptr);
+  auto* timer = new TTimer(&owner);
+  int ticks = 0;
+  timer->Interval = 20;
+  timer->OnTimer = TNotifyEvent([&ticks](TObject*) { ++ticks; });
+  // The library's blocking calls pump the queue like this; ticks arrive inside.
+  EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }));
+  timer->Enabled = false;
+  const int stopped = ticks;
+  PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(ticks, stopped);
+  timer->Enabled = true;
+  EXPECT_TRUE(PumpUntil([&] { return ticks > stopped; }));
+  delete timer;  // a destroyed timer stops ticking
+  PumpUntil([] { return false; }, 60);
+}
+
+TEST(Loop, TimerHandlerExceptionIsShownAndTicksGoOn) {
+  DialogRecorder dialogs;
+  TComponent owner(nullptr);
+  auto* timer = new TTimer(&owner);
+  int ticks = 0;
+  timer->Interval = 10;
+  timer->OnTimer = TNotifyEvent([&ticks](TObject*) {
+    if (++ticks == 1) throw Exception("143: Busy performing current action.");
+  });
+  EXPECT_TRUE(PumpUntil([&] { return ticks >= 2; }));
+  ASSERT_EQ(dialogs.calls.size(), 1u);
+  EXPECT_EQ(dialogs.calls[0].text, "143: Busy performing current action.");  // ends in '.': kept
+  EXPECT_EQ(dialogs.calls[0].caption, Application->Title());
+  EXPECT_EQ(dialogs.calls[0].type, mtError);
+}
+
+TEST(Loop, MessageDlgHookRecordsTheDialog) {
+  DialogRecorder dialogs;
+  dialogs.answer = mrOk;
+  EXPECT_EQ(MessageDlg("Send Error", mtError, TMsgDlgButtons() << mbOK, 0), mrOk);
+  ASSERT_EQ(dialogs.calls.size(), 1u);
+  EXPECT_EQ(dialogs.calls[0].text, "Send Error");
+  EXPECT_EQ(dialogs.calls[0].caption, "Error");
+  EXPECT_EQ(dialogs.calls[0].type, mtError);
+  EXPECT_TRUE(dialogs.calls[0].buttons == TMsgDlgButtons{mbOK});
+  Application->Title = "tavlin";
+  Exception e("10061: [10061] Connection refused");
+  Application->ShowException(&e);
+  EXPECT_EQ(dialogs.calls[1].caption, "tavlin");
+  EXPECT_EQ(dialogs.calls[1].text, "10061: [10061] Connection refused.");
+}
+
+TEST(Loop, MessageDlgKeepsThePumpGoing) {
+  TestWindow win;
+  bool handledWhileUp = false;
+  int timerTicks = 0;
+  TComponent owner(nullptr);
+  auto* timer = new TTimer(&owner);
+  timer->Interval = 10;
+  // The timer goes on ticking while the dialog is up; after the posted message was handled
+  // too, it closes the dialog.
+  timer->OnTimer = TNotifyEvent([&](TObject*) {
+    QMessageBox* box = VisibleMessageBox();
+    if (box) ++timerTicks;
+    if (box && handledWhileUp && timerTicks >= 2) box->button(QMessageBox::Ok)->click();
+  });
+  TestWindow::Action() = [&](UINT, WPARAM) { handledWhileUp = VisibleMessageBox() != nullptr; };
+  ASSERT_TRUE(PostMessageA(win.hwnd, WM_USER, 0, 0));
+  const int result = MessageDlg("Open Error", mtError, TMsgDlgButtons() << mbOK, 0);
+  EXPECT_TRUE(handledWhileUp);
+  EXPECT_GE(timerTicks, 2);
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(VisibleMessageBox(), nullptr);
+}
+
+TEST(Loop, HandlerExceptionDoesNotUnwindTheLoop) {
+  DialogRecorder dialogs;
+  TestWindow win;
+  TComponent owner(nullptr);
+  auto* button = new TButton(&owner);
+  button->OnClick = TNotifyEvent([](TObject*) { throw EConvertError("'8o' is not a valid integer value"); });
+  std::vector<int> handled;
+  TestWindow::Action() = [&](UINT msg, WPARAM w) {
+    handled.push_back(static_cast<int>(w));
+    if (w == 1) static_cast<QPushButton*>(button->Widget())->click();  // through Qt's signal
+    if (w == 2) throw std::runtime_error("from a window procedure");
+    if (w == 4) PostQuitMessage(0);
+    (void)msg;
+  };
+  for (WPARAM i = 1; i <= 4; ++i) PostMessageA(win.hwnd, WM_USER, i, 0);
+  while (Application->HandleMessage()) {
+  }
+  EXPECT_EQ(handled, (std::vector<int>{1, 2, 3, 4}));
+  ASSERT_EQ(dialogs.calls.size(), 2u);
+  EXPECT_EQ(dialogs.calls[0].text, "'8o' is not a valid integer value.");
+  EXPECT_EQ(dialogs.calls[1].text, "from a window procedure.");
+  // Silent exceptions stay silent.
+  try {
+    Abort();
+  } catch (...) {
+    Application->HandleException(nullptr);
+  }
+  EXPECT_EQ(dialogs.calls.size(), 2u);
+}
+
+namespace {
+class TQuitForm : public TForm {
+ public:
+  explicit TQuitForm(TComponent* owner) : TForm(owner) {
+    RegisterHandler("FormShow", &TQuitForm::FormShow);
+    RegisterHandler("FormClose", &TQuitForm::FormClose);
+    LoadForm("object QuitForm: TQuitForm\n  OnShow = FormShow\n  OnClose = FormClose\nend\n");
+  }
+  void FormShow(TObject*) {
+    ++shows;
+    // Closing the main form from a queued message ends Run.
+    QTimer::singleShot(20, [this] { Close(); });
+    throw Exception("shown with an error");
+  }
+  void FormClose(TObject*, TCloseAction&) { ++closes; }
+  static inline int shows = 0;
+  static inline int closes = 0;
+};
+}  // namespace
+
+TEST(Loop, RunEndsWhenTheMainFormClosesAndDestroysTheForms) {
+  DialogRecorder dialogs;
+  TQuitForm* form = nullptr;
+  Application->CreateForm(form);
+  ASSERT_EQ(Application->MainForm(), form);
+  Application->Run();
+  EXPECT_EQ(TQuitForm::shows, 1);
+  EXPECT_EQ(TQuitForm::closes, 1);
+  ASSERT_EQ(dialogs.calls.size(), 1u);
+  EXPECT_EQ(dialogs.calls[0].text, "shown with an error.");
+  EXPECT_EQ(Application->ComponentCount(), 0);
+  EXPECT_EQ(Application->MainForm(), nullptr);
+  EXPECT_TRUE(Application->Terminated());
+}
