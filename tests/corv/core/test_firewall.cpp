@@ -191,6 +191,16 @@ TEST_F(Firewall, Socks5ReplyWithAnIPv6BoundAddressKeepsTheFollowingBytes) {
   EXPECT_EQ("+OK", ReplyText());
 }
 
+TEST_F(Firewall, Socks4HostThatCannotBeResolvedFailsWithTheLookupError) {
+  server.Accept().ReadUntilClosed().Start();
+  Through(fwSOCKS4, "no-such-host.invalid");
+  EXPECT_EQ(118, port.ConnectAndWait());
+  EXPECT_EQ(0u, port.lastErrorText.rfind("cannot resolve RemoteHost: [110", 0)) << port.lastErrorText;
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.Socket == ws::INVALID_SOCKET; }));
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ("", server.received());
+}
+
 TEST_F(Firewall, Socks5HostNameOver255BytesFailsBeforeAnythingIsSent) {
   server.Accept().ReadUntilClosed().Start();
   Through(fwSOCKS5, ("*" + std::string(300, 'h')).c_str());
