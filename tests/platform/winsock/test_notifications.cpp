@@ -105,6 +105,25 @@ TEST_F(WinsockNotifications, ResetByPeerClosesWithConnectionReset) {
   ws::closesocket(c);
 }
 
+TEST_F(WinsockNotifications, ResetAfterDataReportsTheDataFirst) {
+  ws::SOCKET c, p;
+  Pair(&c, &p);
+  ASSERT_EQ(3, ws::send(p, "bye", 3, 0));
+  const ws::linger hard{1, 0};
+  ASSERT_EQ(0, ws::setsockopt(p, ws::SOL_SOCKET, ws::SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard));
+  ASSERT_EQ(0, ws::closesocket(p));
+  ASSERT_TRUE(PumpUntil([c] { return Count(c, ws::FD_READ) == 1; }));
+  Settle();
+  EXPECT_EQ(0, Count(c, ws::FD_CLOSE));
+  char buf[16];
+  ASSERT_EQ(3, ws::recv(c, buf, sizeof buf, 0));
+  ASSERT_TRUE(PumpUntil([c] { return Count(c, ws::FD_CLOSE) == 1; }));
+  EXPECT_EQ(ws::WSAECONNRESET, First(c, ws::FD_CLOSE)->error());
+  EXPECT_EQ(ws::SOCKET_ERROR, ws::recv(c, buf, sizeof buf, 0));
+  EXPECT_EQ(ws::WSAECONNRESET, ws::WSAGetLastError());
+  ws::closesocket(c);
+}
+
 TEST_F(WinsockNotifications, WriteReportedAgainOnlyAfterABlockedSendFindsRoom) {
   ws::SOCKET c, p;
   Pair(&c, &p);
