@@ -223,9 +223,15 @@ int DynStrJ::EncodeHeader(const char* name, const char* value, std::uint32_t len
   if (!name) name = "";
   if (!value) value = "";
   if (mode != 1 || !Has8Bit(value, length)) {
-    if (Append(" ") || Append(name) || Append("=\"") || Append(value, length) || Append("\""))
-      return kNoMemory;
-    return 0;
+    if (Append(" ") || Append(name) || Append("=\"")) return kNoMemory;
+    // A line break in a value would end the header and start one of the caller's choosing.
+    std::uint32_t from = 0;
+    for (std::uint32_t i = 0; i <= length; ++i) {
+      if (i < length && value[i] != '\r' && value[i] != '\n') continue;
+      if (Append(value + from, i - from)) return kNoMemory;
+      from = i + 1;
+    }
+    return Append("\"");
   }
   if (Append("\r\n\t") || Append(name) || Append("=\"")) return kNoMemory;
   const unsigned char* v = reinterpret_cast<const unsigned char*>(value);

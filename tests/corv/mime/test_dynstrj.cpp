@@ -112,6 +112,9 @@ TEST(EncodedWords, HeaderParameters) {
   DynStrJ plain;
   ASSERT_EQ(plain.EncodeHeader("name", "caf\xE9.txt", 8, 0), 0);
   EXPECT_STREQ(plain.Text(), " name=\"caf\xE9.txt\"");
+  DynStrJ injected;
+  ASSERT_EQ(injected.EncodeHeader("filename", "a\r\nBcc: x\n", 11, 0), 0);
+  EXPECT_STREQ(injected.Text(), " filename=\"aBcc: x\"");
   DynStrJ ascii;
   ASSERT_EQ(ascii.EncodeHeader("filename", "a.txt", 5, 1), 0);
   EXPECT_STREQ(ascii.Text(), " filename=\"a.txt\"");
