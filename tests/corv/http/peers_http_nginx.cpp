@@ -19,15 +19,25 @@ using peers::Nginx;
 // One nginx for the whole file: starting it per test adds nothing.
 class HTTPNginx : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server = new Nginx(); }
+  static void SetUpTestSuite() {
+    try {
+      server = new Nginx();
+    } catch (const peers::PeerError& e) {
+      startError = e.what();
+    }
+  }
+  // A missing or broken nginx fails every test of the suite, never skips it.
+  void SetUp() override { ASSERT_NE(server, nullptr) << startError; }
   static void TearDownTestSuite() {
     delete server;
     server = nullptr;
   }
   static std::string Url(const std::string& path) { return server->Url(path); }
   static Nginx* server;
+  static std::string startError;
 };
 Nginx* HTTPNginx::server = nullptr;
+std::string HTTPNginx::startError;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
