@@ -22,6 +22,8 @@ class QtEnvironment : public ::testing::Environment {
     static char* argv[] = {name, nullptr};
     app_ = new QApplication(argc, argv);
     Application->Initialize();
+    // Installing a host wakes it once, so no post of the old host is missed: use that up.
+    win32::CurrentHost().Wait(0);
   }
   void TearDown() override {
     Application->DestroyComponents();
