@@ -113,7 +113,7 @@ TEST(EncodedWords, HeaderParameters) {
   ASSERT_EQ(plain.EncodeHeader("name", "caf\xE9.txt", 8, 0), 0);
   EXPECT_STREQ(plain.Text(), " name=\"caf\xE9.txt\"");
   DynStrJ injected;
-  ASSERT_EQ(injected.EncodeHeader("filename", "a\r\nBcc: x\n", 11, 0), 0);
+  ASSERT_EQ(injected.EncodeHeader("filename", "a\r\nBcc: x\n", 10, 0), 0);
   EXPECT_STREQ(injected.Text(), " filename=\"aBcc: x\"");
   DynStrJ ascii;
   ASSERT_EQ(ascii.EncodeHeader("filename", "a.txt", 5, 1), 0);
