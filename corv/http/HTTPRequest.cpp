@@ -1,5 +1,6 @@
 #include "corv/http/HTTPRequest.h"
 
+#include "corv/core/Firewall.h"
 #include "corv/core/TextUtil.h"
 
 #include <cstdio>
@@ -15,25 +16,6 @@ bool HasLineBreak(const char* p, std::uint32_t n) {
 }
 
 bool HasLineBreak(const DynStr& s) { return HasLineBreak(s.Text(), s.Length()); }
-
-// Appends the base64 form of n bytes as one unbroken line.
-int AppendBase64Line(DynStr& out, const unsigned char* p, std::uint32_t n) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  const std::uint32_t start = out.Length();
-  if (out.Set(start + (n + 2) / 3 * 4) != 0) return 200;
-  char* o = out.Text() + start;
-  for (std::uint32_t i = 0; i < n; i += 3) {
-    const unsigned b0 = p[i];
-    const unsigned b1 = i + 1 < n ? p[i + 1] : 0;
-    const unsigned b2 = i + 2 < n ? p[i + 2] : 0;
-    *o++ = kAlphabet[b0 >> 2];
-    *o++ = kAlphabet[((b0 << 4) & 0x30) | (b1 >> 4)];
-    *o++ = i + 1 < n ? kAlphabet[((b1 << 2) & 0x3C) | (b2 >> 6)] : '=';
-    *o++ = i + 2 < n ? kAlphabet[b2 & 0x3F] : '=';
-  }
-  return 0;
-}
 
 // Appends several byte ranges; stops at the first failure.
 int AppendAll(DynStr& out, std::initializer_list<const char*> texts) {
@@ -65,12 +47,15 @@ int HTTPBasicCredentials(const DynStr& user, const DynStr& password, DynStr& out
   if (user.IsEmpty() && password.IsEmpty()) return 0;
   DynStr pair;
   if (pair.Set(user.Length(), user.Text()) != 0 || pair.Append(":") != 0 ||
-      pair.Append(password.Text(), password.Length()) != 0 || out.Append("Basic ") != 0 ||
-      AppendBase64Line(out, reinterpret_cast<const unsigned char*>(pair.Text()), pair.Length()) != 0) {
-    out.Set(0u);
+      pair.Append(password.Text(), password.Length()) != 0) {
     return 200;
   }
-  return 0;
+  // One unbroken line: the engine-string encoder would break it every 60 input bytes.
+  const std::uint32_t encoded = (pair.Length() + 2) / 3 * 4;
+  if (out.Set(6 + encoded + 1) != 0) return 200;
+  std::memcpy(out.Text(), "Basic ", 6);
+  const std::int32_t n = EncodeBase64(pair.Text(), out.Text() + 6);
+  return out.Set(6 + static_cast<std::uint32_t>(n));
 }
 
 CHTTPRequest::CHTTPRequest() { InitRequest(); }
