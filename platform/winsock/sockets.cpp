@@ -327,10 +327,7 @@ int RecvCommon(ws::SOCKET handle, char* buf, int len, int flags, ws::sockaddr* f
   else
     s.readEnabled = true;
   if (r > 0) {
-    if (s.connecting) {
-      s.connecting = false;
-      s.connected = true;
-    }
+    if (s.connecting) FinishConnect(s, 0);
     const bool consumed = !(flags & (ws::MSG_PEEK | ws::MSG_OOB));
     if (consumed) s.knownReadable = std::max(0L, s.knownReadable - r);
     // Bytes left behind: report them now rather than at the next readiness report.
@@ -800,16 +797,13 @@ int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const time
     bool writable = rev & (bsd::kPollOut | bsd::kPollErr | bsd::kPollHup);
     bool failed = false;
     if (s.connecting && writable) {
+      // The outcome is read here once; the window, if any, hears it from here too.
       const int cerr = bsd::TakeError(s.fd);
-      if (cerr == 0) {
-        s.connecting = false;
-        s.connected = true;
-      } else {
+      FinishConnect(s, cerr);
+      if (cerr != 0) {
         // Windows reports a failed connect among the exceptions, not as writable.
         writable = false;
         failed = true;
-        s.connecting = false;
-        if (s.hwnd) Post(s, FD_CONNECT, cerr);
       }
       UpdateWatch(s);
     }

@@ -89,6 +89,21 @@ TEST_F(WinsockNotifications, RefusedConnectReportsOnceWithConnectionRefused) {
   ws::closesocket(holder);
 }
 
+TEST_F(WinsockNotifications, ConnectOutcomeSeenBySelectIsStillNotified) {
+  ws::u_short port;
+  ws::SOCKET l = Listener(&port);
+  ws::SOCKET c = AsyncClient(port);
+  ws::fd_set w{};
+  FD_SET(c, &w);
+  const ws::timeval limit{5, 0};
+  ASSERT_EQ(1, ws::select(0, nullptr, &w, nullptr, &limit));
+  ASSERT_TRUE(PumpUntil([c] { return Count(c, ws::FD_WRITE) == 1; }));
+  ASSERT_EQ(1, Count(c, ws::FD_CONNECT));
+  EXPECT_EQ(0, First(c, ws::FD_CONNECT)->error());
+  ws::closesocket(c);
+  ws::closesocket(l);
+}
+
 TEST_F(WinsockNotifications, ResetByPeerClosesWithConnectionReset) {
   ws::SOCKET c, p;
   Pair(&c, &p);
