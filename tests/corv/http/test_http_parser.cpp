@@ -80,6 +80,18 @@ TEST(HTTPParser, StatusCheckResults) {
   EXPECT_EQ(f.Error(), "503 Service Unavailable");
 }
 
+TEST(HTTPParser, ByteAfterABlockIsRestoredWhenAHandlerThrows) {
+  Engine e;
+  Feed(e.http, "HTTP/1.0 200 OK");
+  Feed(e.http, "");
+  e.sink.then = [](const std::string& ev) {
+    if (ev == "Transfer 1") throw std::runtime_error("handler failed");
+  };
+  std::string buf = "blockZ";
+  EXPECT_THROW(e.http.OnDataIn(buf.data(), 5, true), std::runtime_error);
+  EXPECT_EQ(buf, "blockZ");
+}
+
 TEST(HTTPEngine, ProxyCredentialsReachTheFirewallCut) {
   Engine e;
   const std::string user(300, 'u');
