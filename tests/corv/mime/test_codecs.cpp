@@ -63,6 +63,11 @@ TEST(QPStream, Examples) {
   EXPECT_EQ(QP("x\t y\n"), "x\t y\r\n");
   EXPECT_EQ(QP(std::string(80, 'a')), std::string(75, 'a') + "=\r\n" + std::string(5, 'a'));
   EXPECT_EQ(QP("\xE9"), "=E9");
+  char hex[2];
+  MyStringStream h(hex, 2, nullptr, nullptr, 0);
+  EXPECT_EQ(WriteQPHex(&h, 0xA7), 0);
+  EXPECT_EQ(std::string(hex, 2), "A7");
+  EXPECT_EQ(WriteQPHex(&h, 0x01), 9);
   EXPECT_EQ(QP("a\r\nb\r\n"), "a\r\nb\r\n");  // text mode: CR LF arrives as LF
   EXPECT_EQ(QP("\x7f\x01"), "=7F=01");
   // An escape is never split by a soft break: 72 letters then "=" would end at 75.

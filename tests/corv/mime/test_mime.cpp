@@ -513,3 +513,42 @@ TEST(MIMEDecode, HeadersAndEdges) {
   SetText(missing.message, "/nonexistent/corv/mime");
   EXPECT_EQ(missing.DoAction(kMIMEDecodeFile), 4);
 }
+
+// Damaged messages: every result is a code, and every body found lies inside the message.
+TEST(MIMEDecode, DamagedMessagesStayInBounds) {
+  Engine src;
+  src.boundary.SetText("b");
+  src.parts.SetCount(3);
+  src.SetPartData(0, "text\r\nmore", 10);
+  src.SetPartData(1, "\x01\x02\x03", 3);
+  src.SetPartData(2, "x\x7fy", 3);
+  src.parts[2]->name.SetText("=?ISO-2022-JP?B?GyRCJCI=?=");
+  CMIMEPart::BuildHeaders(src.parts[2], 0);
+  ASSERT_EQ(src.DoAction(kMIMEEncodeString), 0);
+  const std::string good = Message(src);
+  std::mt19937 rng(5);
+  const char pool[] = "-\r\n\";:=?b \x1b\t";
+  for (int round = 0; round < 3000; ++round) {
+    std::string msg = good;
+    int edits = 1 + int(rng() % 6);
+    for (int e = 0; e < edits && !msg.empty(); ++e) {
+      size_t at = rng() % msg.size();
+      switch (rng() % 4) {
+        case 0: msg[at] = pool[rng() % (sizeof pool - 1)]; break;
+        case 1: msg.erase(at, 1 + rng() % 8); break;
+        case 2: msg.insert(at, 1, pool[rng() % (sizeof pool - 1)]); break;
+        default: msg.resize(at); break;
+      }
+    }
+    Engine m;
+    SetText(m.message, msg);
+    int r = m.DoAction(kMIMEDecodeString);
+    ASSERT_TRUE(r == 0 || r == 281 || r == 282) << r;
+    for (int i = 0; i < m.parts.Count(); ++i) {
+      CMIMEPart* p = m.parts[i];
+      ASSERT_GE(p->offset, 0);
+      ASSERT_GE(p->rawLength, 0);
+      ASSERT_LE(size_t(p->offset) + size_t(p->rawLength), msg.size()) << round;
+    }
+  }
+}
