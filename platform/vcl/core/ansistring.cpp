@@ -49,7 +49,8 @@ std::string_view Stripped(std::string_view v) {
 }
 
 bool ParseInt(std::string_view v, int& out) {
-  v = Stripped(v);
+  // Blanks may lead, as the framework's conversion skips them; nothing may trail.
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
   bool neg = false;
   if (!v.empty() && (v[0] == '+' || v[0] == '-')) {
     neg = v[0] == '-';

@@ -51,8 +51,8 @@ class AnsiString {
   AnsiString UpperCase() const;  // ASCII letters only, like the "C" locale
   AnsiString LowerCase() const;
 
-  // Strict conversions: leading and trailing blanks allowed, anything else raises
-  // EConvertError. Integers also take $hex and 0x hex.
+  // Strict conversions: anything but a number raises EConvertError. Integers may have leading
+  // blanks and take $hex and 0x hex; floats may have blanks on both sides.
   int ToInt() const;
   int ToIntDef(int defaultValue) const;
   double ToDouble() const;

@@ -63,12 +63,12 @@ TEST(AnsiString, TrimCaseAndConcatenation) {
 
 TEST(AnsiString, StrictIntegerConversion) {
   EXPECT_EQ(AnsiString("80").ToInt(), 80);
-  EXPECT_EQ(AnsiString(" -17 ").ToInt(), -17);
+  EXPECT_EQ(AnsiString(" -17").ToInt(), -17);
   EXPECT_EQ(AnsiString("$FF").ToInt(), 255);
   EXPECT_EQ(AnsiString("0x10").ToInt(), 16);
   EXPECT_EQ(AnsiString("2147483647").ToInt(), 2147483647);
   EXPECT_EQ(AnsiString("-2147483648").ToInt(), -2147483647 - 1);
-  for (const char* bad : {"", " ", "8o", "12 3", "2147483648", "1.5", "$", "-"}) {
+  for (const char* bad : {"", " ", "8o", "12 3", "80 ", "2147483648", "1.5", "$", "-", "+-1"}) {
     try {
       AnsiString(bad).ToInt();
       ADD_FAILURE() << "accepted '" << bad << "'";
