@@ -310,10 +310,42 @@ TEST_F(WinsockApi, HostNamesResolveToAddresses) {
   EXPECT_EQ(ws::SOCKET_ERROR, ws::gethostname(name, 1));
   EXPECT_EQ(ws::WSAEFAULT, ws::WSAGetLastError());
 
+}
+
+// Service and protocol names come from netbase's /etc/services and /etc/protocols.
+TEST_F(WinsockApi, ServicesAndProtocolsByNameAndNumber) {
+  ws::servent* se = ws::getservbyname("http", "tcp");
+  ASSERT_NE(nullptr, se);
+  EXPECT_STREQ("http", se->s_name);
+  EXPECT_EQ(80, ws::ntohs(static_cast<ws::u_short>(se->s_port)));
+  EXPECT_STREQ("tcp", se->s_proto);
+  ASSERT_NE(nullptr, se->s_aliases);
+  se = ws::getservbyport(ws::htons(21), "tcp");
+  ASSERT_NE(nullptr, se);
+  EXPECT_STREQ("ftp", se->s_name);
+  EXPECT_EQ(nullptr, ws::getservbyname("no-such-service", nullptr));
+  EXPECT_EQ(ws::WSANO_DATA, ws::WSAGetLastError());
+
   ws::protoent* pe = ws::getprotobynumber(6);
-  if (pe) {
-    EXPECT_STREQ("tcp", pe->p_name);  // needs /etc/protocols
-  }
+  ASSERT_NE(nullptr, pe);
+  EXPECT_STREQ("tcp", pe->p_name);
+  pe = ws::getprotobyname("udp");
+  ASSERT_NE(nullptr, pe);
+  EXPECT_EQ(17, pe->p_proto);
+
+  // The asynchronous form lays the record out in the caller's buffer.
+  alignas(8) char buf[ws::MAXGETHOSTSTRUCT];
+  HANDLE task = ws::WSAAsyncGetServByName(hwnd_, kLookupMsg, "smtp", "tcp", buf, sizeof buf);
+  ASSERT_NE(nullptr, task);
+  ASSERT_TRUE(PumpUntil([task] {
+    return !Events().empty() && Events().back().wParam == reinterpret_cast<WPARAM>(task);
+  }));
+  ASSERT_EQ(0, ws::WSAGETASYNCERROR(Events().back().lParam));
+  const auto* s = reinterpret_cast<const ws::servent*>(buf);
+  EXPECT_STREQ("smtp", s->s_name);
+  EXPECT_EQ(25, ws::ntohs(static_cast<ws::u_short>(s->s_port)));
+  EXPECT_GE(s->s_proto, buf);
+  EXPECT_LT(s->s_proto, buf + sizeof buf);
 }
 
 TEST_F(WinsockApi, AsynchronousLookupPostsItsCompletion) {
