@@ -2,6 +2,9 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
 
 #include "platform/vcl/core/sysutils.h"
 
@@ -95,17 +98,37 @@ TEST(AnsiString, StrictFloatConversion) {
   EXPECT_EQ(vcl::CAtoi("abc"), 0);
 }
 
+namespace {
+// A locale whose decimal separator is a comma: an installed one, or one compiled from the
+// system's locale sources into a temporary folder.
+const char* CommaLocale() {
+  static std::string found = [] {
+    for (const char* l : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
+      if (std::setlocale(LC_NUMERIC, l)) {
+        std::setlocale(LC_NUMERIC, "C");
+        return std::string(l);
+      }
+    static char dir[] = "/tmp/vcl_locale_XXXXXX";
+    if (!mkdtemp(dir)) return std::string();
+    std::atexit([] { std::system((std::string("rm -rf ") + dir).c_str()); });
+    std::string cmd = std::string("localedef -c -i de_DE -f UTF-8 ") + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0 && access((std::string(dir) + "/de_DE.UTF-8").c_str(), F_OK) != 0)
+      return std::string();
+    setenv("LOCPATH", dir, 1);
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) return std::string();
+    std::setlocale(LC_NUMERIC, "C");
+    return std::string("de_DE.UTF-8");
+  }();
+  return found.empty() ? nullptr : found.c_str();
+}
+}  // namespace
+
 // Numbers in the program's texts are read in the "C" locale even when the process runs under
 // a locale whose decimal separator is a comma (Qt sets the locale from the environment).
 TEST(AnsiString, NumbersIgnoreTheProcessLocale) {
-  const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8", "ru_RU.UTF-8"};
-  const char* found = nullptr;
-  for (const char* l : commaLocales)
-    if (std::setlocale(LC_NUMERIC, l)) {
-      found = l;
-      break;
-    }
-  if (!found) GTEST_SKIP() << "no locale with a decimal comma is installed";
+  const char* locale = CommaLocale();
+  ASSERT_NE(locale, nullptr) << "no locale with a decimal comma (package locales)";
+  ASSERT_NE(std::setlocale(LC_NUMERIC, locale), nullptr);
   char probe[16];
   std::snprintf(probe, sizeof probe, "%.1f", 1.5);
   EXPECT_STREQ(probe, "1,5");  // the locale really is active
