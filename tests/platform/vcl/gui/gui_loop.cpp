@@ -200,3 +200,24 @@ TEST(Loop, RunEndsWhenTheMainFormClosesAndDestroysTheForms) {
   EXPECT_EQ(Application->MainForm(), nullptr);
   EXPECT_TRUE(Application->Terminated());
 }
+
+TEST(Loop, QuitWhileADialogIsUpClosesItAndReachesTheOuterLoop) {
+  TestWindow win;
+  TestWindow::Action() = [](UINT, WPARAM) { PostQuitMessage(3); };
+  PostMessageA(win.hwnd, WM_USER, 0, 0);
+  EXPECT_EQ(MessageDlg("Stock Price Length = 0 Error", mtError, TMsgDlgButtons() << mbOK, 0), mrCancel);
+  EXPECT_EQ(VisibleMessageBox(), nullptr);
+  MSG msg;
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, WM_QUIT);
+}
+
+TEST(Loop, ScreenCursorOverridesAndRestores) {
+  Screen->Cursor = crHourGlass;
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  Screen->Cursor = crHourGlass;  // setting it again stacks nothing
+  Screen->Cursor = crDefault;
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(Screen->Cursor(), crDefault);
+}
