@@ -117,8 +117,26 @@ void PostRead(Sock& s) {
   PostMessageA(s.hwnd, s.msg, s.handle, l);
 }
 
+struct WatchCell {
+  int id = 0;
+};
+
+void OnReady(ws::SOCKET handle, const std::shared_ptr<WatchCell>& cell, short revents);
+
+// Watches the socket on the calling thread's host, reporting nothing until told what to.
+void StartWatch(Sock& s, win32::Host* host) {
+  auto cell = std::make_shared<WatchCell>();
+  const ws::SOCKET handle = s.handle;
+  cell->id = host->Watch(s.fd, 0, [handle, cell](short revents) { OnReady(handle, cell, revents); });
+  s.host = host;
+  s.watchId = cell->id;
+  s.watchEvents = 0;
+}
+
 void UpdateWatch(Sock& s) {
   if (!s.watchId || !OnOwnerThread(s)) return;
+  // A host installed since (the framework's) has none of the old host's watches.
+  if (win32::Host* current = &win32::CurrentHost(); current != s.host) StartWatch(s, current);
   short want = 0;
   if (s.hwnd && s.mask && s.fd >= 0) {
     if (s.listening) {
@@ -179,10 +197,6 @@ void CheckRead(Sock& s) {
   if (end == 1) ReportEnd(s, 0);
   if (end < 0) ReportEnd(s, err);
 }
-
-struct WatchCell {
-  int id = 0;
-};
 
 void OnReady(ws::SOCKET handle, const std::shared_ptr<WatchCell>& cell, short revents) {
   SockPtr sp = Find(handle);
@@ -254,13 +268,7 @@ int SelectLocked(Sock& s, HWND hwnd, UINT msg, std::int32_t mask) {
   s.owner = std::this_thread::get_id();
   s.host = host;
   s.readEnabled = s.acceptEnabled = s.oobEnabled = true;
-  if (!s.watchId) {
-    auto cell = std::make_shared<WatchCell>();
-    const ws::SOCKET handle = s.handle;
-    cell->id = host->Watch(s.fd, 0, [handle, cell](short revents) { OnReady(handle, cell, revents); });
-    s.watchId = cell->id;
-    s.watchEvents = 0;
-  }
+  if (!s.watchId) StartWatch(s, host);
   // A connected socket can send at once.
   if (s.connected && !s.writeDue) Post(s, ws::FD_WRITE, 0);
   UpdateWatch(s);

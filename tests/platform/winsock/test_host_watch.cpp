@@ -89,6 +89,25 @@ TEST_F(WinsockHostWatch, ConnectedIdleSocketWatchesOnlyForInput) {
   ws::closesocket(p);
 }
 
+TEST_F(WinsockHostWatch, ASocketMovesToAHostInstalledLater) {
+  ws::SOCKET c, p;
+  Pair(&c, &p);
+  auto next = std::make_unique<CountingHost>(win32::MakePollHost());
+  CountingHost* second = next.get();
+  win32::InstallHost(std::move(next));  // the first host and its watches are gone
+  host_ = second;
+  char buf[4];
+  EXPECT_EQ(ws::SOCKET_ERROR, ws::recv(c, buf, sizeof buf, 0));
+  EXPECT_EQ(ws::WSAEWOULDBLOCK, ws::WSAGetLastError());
+  EXPECT_EQ(kPollIn, second->OnlyEvents());
+  ASSERT_EQ(1, ws::send(p, "x", 1, 0));
+  ASSERT_TRUE(PumpUntil([c] { return Count(c, ws::FD_READ) == 1; }));
+  EXPECT_GT(second->reports, 0);
+  ws::closesocket(c);
+  EXPECT_EQ(0u, second->Watches());
+  ws::closesocket(p);
+}
+
 TEST_F(WinsockHostWatch, UrgentDataInlineOrReportedAsOob) {
   ws::SOCKET c, p;
   Pair(&c, &p);
