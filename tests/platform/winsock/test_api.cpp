@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/win32/module.h"
 #include "platform/winsock/detail/bsd.h"
@@ -153,7 +154,14 @@ TEST_F(WinsockApi, SocketCallsReportWinsockErrors) {
   EXPECT_EQ(ws::WSAESHUTDOWN, ws::WSAGetLastError());
   EXPECT_EQ(ws::SOCKET_ERROR, ws::shutdown(p, 7));
   EXPECT_EQ(ws::WSAEINVAL, ws::WSAGetLastError());
+  // The last error belongs to the thread.
   ws::WSASetLastError(4242);
+  int other = -1;
+  std::thread([&other] {
+    other = ws::WSAGetLastError();
+    ws::WSASetLastError(77);
+  }).join();
+  EXPECT_EQ(0, other);
   EXPECT_EQ(4242, ws::WSAGetLastError());
   for (ws::SOCKET s : {l, dup, p}) EXPECT_EQ(0, ws::closesocket(s));
 }
@@ -303,6 +311,15 @@ TEST_F(WinsockApi, HostNamesResolveToAddresses) {
   EXPECT_EQ(nullptr, ws::gethostbyname("no-such-host.invalid"));
   const int e = ws::WSAGetLastError();
   EXPECT_TRUE(e == ws::WSAHOST_NOT_FOUND || e == ws::WSATRY_AGAIN || e == ws::WSANO_DATA) << e;
+
+  const ws::u_long loop = ws::htonl(ws::INADDR_LOOPBACK);
+  h = ws::gethostbyaddr(reinterpret_cast<const char*>(&loop), 4, ws::AF_INET);
+  ASSERT_NE(nullptr, h);
+  EXPECT_GT(std::strlen(h->h_name), 0u);
+  std::memcpy(&first, h->h_addr_list[0], 4);
+  EXPECT_EQ(loop, first);
+  EXPECT_EQ(nullptr, ws::gethostbyaddr(reinterpret_cast<const char*>(&loop), 2, ws::AF_INET));
+  EXPECT_EQ(ws::WSAEFAULT, ws::WSAGetLastError());
 
   char name[256];
   ASSERT_EQ(0, ws::gethostname(name, sizeof name));
