@@ -166,6 +166,33 @@ TEST_F(WinsockApi, SocketCallsReportWinsockErrors) {
   for (ws::SOCKET s : {l, dup, p}) EXPECT_EQ(0, ws::closesocket(s));
 }
 
+TEST_F(WinsockApi, DatagramsCarryTheirSender) {
+  ws::SOCKET a = ws::socket(ws::AF_INET, ws::SOCK_DGRAM, 0);
+  ws::SOCKET b = ws::socket(ws::AF_INET, ws::SOCK_DGRAM, ws::IPPROTO_UDP);
+  const ws::sockaddr_in any = Loopback(0);
+  ASSERT_EQ(0, ws::bind(a, Sa(any), sizeof any));
+  ASSERT_EQ(0, ws::bind(b, Sa(any), sizeof any));
+  const ws::sockaddr_in to = Loopback(PortOf(b));
+  ASSERT_EQ(4, ws::sendto(a, "ping", 4, 0, Sa(to), sizeof to));
+  char buf[16];
+  ws::sockaddr_in from{};
+  int fromLen = sizeof from;
+  ASSERT_EQ(4, ws::recvfrom(b, buf, sizeof buf, 0, reinterpret_cast<ws::sockaddr*>(&from), &fromLen));
+  EXPECT_EQ("ping", std::string(buf, 4));
+  EXPECT_EQ(ws::AF_INET, from.sin_family);
+  EXPECT_EQ(ws::htons(PortOf(a)), from.sin_port);
+  EXPECT_EQ(ws::htonl(ws::INADDR_LOOPBACK), from.sin_addr.s_addr);
+  int shortLen = 4;
+  EXPECT_EQ(ws::SOCKET_ERROR, ws::recvfrom(b, buf, sizeof buf, 0, reinterpret_cast<ws::sockaddr*>(&from), &shortLen));
+  EXPECT_EQ(ws::WSAEFAULT, ws::WSAGetLastError());
+  ws::sockaddr_in peer{};
+  int peerLen = sizeof peer;
+  EXPECT_EQ(ws::SOCKET_ERROR, ws::getpeername(a, reinterpret_cast<ws::sockaddr*>(&peer), &peerLen));
+  EXPECT_EQ(ws::WSAENOTCONN, ws::WSAGetLastError());
+  ws::closesocket(a);
+  ws::closesocket(b);
+}
+
 TEST_F(WinsockApi, OptionsTheEngineSetsReadBack) {
   ws::SOCKET s = ws::socket(ws::AF_INET, ws::SOCK_STREAM, 0);
   auto setInt = [s](int opt, int v) {
