@@ -20,6 +20,9 @@ class MessagePort : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(port.Init());
     ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+    // A regression ends a wait with 301 instead of hanging the run.
+    port.SetTimeout(20);
+    port.StartTimeout();
   }
   void TearDown() override {
     KillTimer(port.Window, 1);
