@@ -404,7 +404,7 @@ bool CAsyncIPPort::DeliverLines() {
 int CAsyncIPPort::DoRead(int mode) {
   while (Socket != ws::INVALID_SOCKET) {
     if (StopReading()) return 0;
-    if (!Fifo.Storage()) {
+    if (!Fifo.Storage() || Fifo.Capacity() == 0) {
       // Without storage there is nowhere to receive into: say so once instead of spinning.
       if (!NoStorageReported) {
         NoStorageReported = true;
