@@ -80,6 +80,13 @@ void TFont::FSetStyle(TFontStyles v) {
   style_ = v;
   Changed();
 }
+void TFont::CopyFrom(const TFont& f) {
+  name_ = f.name_;
+  height_ = f.height_;
+  color_ = f.color_;
+  style_ = f.style_;
+}
+
 void TFont::Assign(const TPersistent& source) {
   const auto* f = dynamic_cast<const TFont*>(&source);
   if (!f) return TPersistent::Assign(source);
@@ -202,6 +209,9 @@ void TControl::FSetParent(TWinControl* p) {
   }
   parent_ = p;
   if (p) p->controls_.push_back(this);
+  // Until a font of its own is set, a control uses its parent's: a description that sets only
+  // Font.Color changes the colour of the parent's font.
+  if (p && !fontSet_) font_.CopyFrom(p->font_);
   if (QWidget* w = Widget()) {
     w->setParent(p ? p->Widget() : nullptr);
     w->setGeometry(left_, top_, width_, height_);

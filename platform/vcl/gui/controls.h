@@ -51,6 +51,8 @@ class TFont : public TPersistent {
   TFontStyles FStyle() const { return style_; }
   void FSetStyle(TFontStyles v);
   void Assign(const TPersistent& source) override;
+  // Takes the values of another font without reporting a change.
+  void CopyFrom(const TFont& other);
 
   Property<TFont, AnsiString, &TFont::FName, &TFont::FSetName> Name{this};
   Property<TFont, int, &TFont::FHeight, &TFont::FSetHeight> Height{this};

@@ -1,6 +1,8 @@
 #include "platform/vcl/gui/dialogs.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <cstdio>
 #include <QMessageBox>
 #include <utility>
 
@@ -34,6 +36,11 @@ constexpr ButtonMap kButtons[] = {
 // would not dispatch the queue, and timers and socket notifications would stop meanwhile.
 int RunDialog(const DialogCall& call) {
   if (Hook()) return Hook()(call);
+  if (!QApplication::instance()) {
+    // No GUI yet (before Application->Initialize): the text must not be lost.
+    std::fprintf(stderr, "%s: %s\n", call.caption.c_str(), call.text.c_str());
+    return mrCancel;
+  }
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (call.type) {
     case mtWarning: icon = QMessageBox::Warning; break;

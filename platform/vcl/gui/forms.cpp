@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <chrono>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <typeinfo>
 
@@ -245,19 +246,28 @@ void TApplication::ProcessMessages() {
 void TApplication::Terminate() { PostQuitMessage(0); }
 
 void TApplication::HandleException(TObject* sender) {
+  // Reporting never raises: an exception while one is shown is written to stderr instead.
+  auto report = [&](Exception* e) {
+    try {
+      if (OnException) OnException(sender, e);
+      else ShowException(e);
+    } catch (const std::exception& again) {
+      std::fprintf(stderr, "%s: %s (while showing: %s)\n", FTitle().c_str(), again.what(), e->Message.c_str());
+    } catch (...) {
+      std::fprintf(stderr, "%s: %s\n", FTitle().c_str(), e->Message.c_str());
+    }
+  };
   try {
     throw;
   } catch (const EAbort&) {
   } catch (Exception& e) {
-    if (OnException) OnException(sender, &e);
-    else ShowException(&e);
+    report(&e);
   } catch (const std::exception& e) {
     Exception wrapped(e.what());
-    if (OnException) OnException(sender, &wrapped);
-    else ShowException(&wrapped);
+    report(&wrapped);
   } catch (...) {
     Exception unknown("Unknown exception");
-    ShowException(&unknown);
+    report(&unknown);
   }
 }
 

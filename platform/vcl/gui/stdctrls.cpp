@@ -33,6 +33,11 @@ void TLabel::FontChanged() {
   Fit();
 }
 
+void TLabel::Loaded() {
+  TControl::Loaded();
+  Fit();
+}
+
 void TLabel::FSetAutoSize(bool v) {
   autoSize_ = v;
   Fit();

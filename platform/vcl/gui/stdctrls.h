@@ -21,6 +21,7 @@ class TLabel : public TControl {
  protected:
   void TextChanged() override;
   void FontChanged() override;
+  void Loaded() override;
 
  private:
   void Fit();

@@ -101,6 +101,11 @@ TEST(Forms, DescriptionBuildsTheControls) {
   EXPECT_EQ(static_cast<QLabel*>(f->Label1->Widget())->text(), "Symbols here");  // no '&' shown
   EXPECT_EQ(f->Label1->Caption(), "Symbols &here");
   EXPECT_EQ(f->Label1->Font->Color(), clNavy);
+  EXPECT_EQ(f->Label1->Font->Height(), -12);  // the rest of the font is the form's
+  EXPECT_EQ(static_cast<QLabel*>(f->Label1->Widget())->font().pixelSize(), 12);
+  // An auto-sized label takes the size of its text once loaded.
+  EXPECT_EQ(f->Label1->Width(), f->Label1->Widget()->sizeHint().width());
+  EXPECT_LT(f->Label1->Width(), 200);
   EXPECT_FALSE(f->bHidden->Visible());
 
   ASSERT_EQ(f->cbNames->Items->Count(), 2);
