@@ -260,8 +260,8 @@ namespace winsock {
 inline constexpr const char* kModuleName = "WSOCK32.DLL";
 inline constexpr const char* kModulePath = "C:\\WINDOWS\\SYSTEM\\WSOCK32.DLL";
 
-// Makes "WSOCK32.DLL" known to LoadLibraryA. Registration also runs at start-up when this
-// library's registration unit is linked in; call this before the first LoadLibraryA to be sure.
+// Makes "WSOCK32.DLL" known to LoadLibraryA. Every program that links this library registers
+// it at start-up already; calling this again is harmless.
 void EnsureRegistered();
 
 }  // namespace winsock
