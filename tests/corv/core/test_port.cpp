@@ -213,10 +213,11 @@ TEST_F(Port, SendWhileNotConnected) {
 
 TEST_F(Port, PeerResetEndsTheConnection) {
   peers::ScriptedServer server;
-  server.Accept().Send("partial").Reset().Start();
+  server.Accept().Gate(1).Send("partial").Reset().Start();
   Aim(port, server.port());
   ASSERT_EQ(0, port.SetEOL("\n", 1));
   ASSERT_EQ(0, port.ConnectAndWait());
+  server.Open(1);
   EXPECT_EQ(301, port.WaitForLine());
   EXPECT_FALSE(port.Connected);
   EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
