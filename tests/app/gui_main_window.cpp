@@ -195,7 +195,9 @@ TEST_F(MainWindow, PricesOfOtherLayoutsKeepTheirPlaceAroundThePoint) {
 
 TEST_F(MainWindow, TimerTickSendsThePrice) {
   SetRow1("23.45", "+0.12");
+  Form1->Timer1->Enabled = true;
   Form1->Timer1->Timer();
+  Form1->Timer1->Enabled = false;
   EXPECT_EQ(NextFrame(), "frame AA 00 06 02 00 02 03 04 05 E9: price 23.45 up");
 }
 
