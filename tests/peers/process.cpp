@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,6 +31,30 @@ sockaddr_in Loopback(int port) {
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return a;
+}
+
+// Servers fork helpers of their own; once the server is gone they would be left to init. With
+// the test process as their reaper, Stop() can collect every one of them.
+void BecomeSubreaper() {
+  static const bool done = [] {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    return true;
+  }();
+  (void)done;
+}
+
+// Kills what is left of a process group and collects it (with a deadline).
+void KillAndReapGroup(pid_t group) {
+  ::kill(-group, SIGKILL);
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (;;) {
+    pid_t r = ::waitpid(-group, nullptr, WNOHANG);
+    if (r < 0) break;  // none left in the group
+    if (r == 0) {
+      if (std::chrono::steady_clock::now() >= until) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
 }
 
 bool IsExecutable(const std::string& path) {
@@ -153,6 +178,7 @@ Process::Process(const std::vector<std::string>& argv, const std::string& logFil
     if (logFd < 0) throw PeerError("cannot open log " + log_ + ": " + std::strerror(errno));
   }
   int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  BecomeSubreaper();
   pid_t pid = ::fork();
   if (pid < 0) {
     int e = errno;
@@ -206,7 +232,7 @@ bool Process::Running() {
   pid_t r = ::waitpid(pid_, &status_, WNOHANG);
   if (r == pid_) {
     // The leader is gone; children it forked may still hold the group.
-    ::kill(-pid_, SIGKILL);
+    KillAndReapGroup(pid_);
     pid_ = -1;
     return false;
   }
@@ -246,8 +272,8 @@ void Process::Stop() {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  // Whatever the server forked shares its group.
-  ::kill(-pid_, SIGKILL);
+  // Whatever the server forked shares its group; collect it too.
+  KillAndReapGroup(pid_);
   pid_ = -1;
 }
 
