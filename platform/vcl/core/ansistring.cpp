@@ -109,9 +109,20 @@ AnsiString::AnsiString(long v) : s_(std::to_string(v)) {}
 AnsiString::AnsiString(unsigned long v) : s_(std::to_string(v)) {}
 AnsiString::AnsiString(long long v) : s_(std::to_string(v)) {}
 AnsiString::AnsiString(double v) {
+  // The framework's general format: 15 significant digits, "1E20" style exponents.
   char buf[64];
-  auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  if (ec == std::errc()) s_.assign(buf, p);
+  auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+  if (ec != std::errc()) return;
+  std::string t(buf, p);
+  size_t e = t.find('e');
+  if (e != std::string::npos) {
+    std::string mant = t.substr(0, e), exp = t.substr(e + 1);
+    bool neg = !exp.empty() && exp[0] == '-';
+    if (!exp.empty() && (exp[0] == '-' || exp[0] == '+')) exp.erase(0, 1);
+    while (exp.size() > 1 && exp[0] == '0') exp.erase(0, 1);
+    t = mant + "E" + (neg ? "-" : "") + exp;
+  }
+  s_ = std::move(t);
 }
 
 char AnsiString::operator[](int index) const {

@@ -20,7 +20,7 @@ class AnsiString {
   AnsiString(long v);  // NOLINT
   AnsiString(unsigned long v);  // NOLINT
   AnsiString(long long v);  // NOLINT
-  AnsiString(double v);  // NOLINT: shortest text that reads back as v, with "." as decimal point
+  AnsiString(double v);  // NOLINT: 15 significant digits, "." as decimal point, "1E20" exponents
 
   int Length() const { return static_cast<int>(s_.size()); }
   bool IsEmpty() const { return s_.empty(); }

@@ -1,5 +1,6 @@
 #include "platform/vcl/core/typinfo.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -21,6 +22,7 @@ struct Registry {
   std::map<std::type_index, ClassInfo*> byType;
   std::map<std::string, ClassInfo*> byName;
   std::map<std::type_index, std::vector<std::pair<std::string, long long>>> enums;
+  int paletteCount = 0;
 };
 
 Registry& Reg() {
@@ -194,6 +196,28 @@ ClassInfo& RegisterClassInfo(const std::type_info& type, std::string name, const
   r.byType[std::type_index(type)] = p;
   r.byName[Lower(p->name)] = p;
   return *p;
+}
+
+void SetPalettePage(const std::type_info& type, const std::string& page) {
+  EnsureCore();
+  Registry& r = Reg();
+  std::lock_guard<std::mutex> lock(r.mu);
+  auto it = r.byType.find(std::type_index(type));
+  if (it == r.byType.end()) throw EReadError(AnsiString("Class ") + type.name() + " is not registered");
+  it->second->palettePage = page;
+  it->second->paletteOrder = ++r.paletteCount;
+}
+
+std::vector<std::string> ComponentsOnPage(const std::string& page) {
+  Registry& r = Reg();
+  std::lock_guard<std::mutex> lock(r.mu);
+  std::vector<std::pair<int, std::string>> found;
+  for (const auto& c : r.classes)
+    if (c->palettePage == page) found.emplace_back(c->paletteOrder, c->name);
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> out;
+  for (auto& f : found) out.push_back(f.second);
+  return out;
 }
 
 void RegisterEnumNames(const std::type_info& type, std::vector<std::pair<std::string, long long>> names) {

@@ -81,6 +81,8 @@ class ClassInfo {
   const ClassInfo* parent = nullptr;
   std::function<TComponent*(TComponent* owner)> create;  // null: abstract or not a component
   std::vector<PropInfo> props;
+  std::string palettePage;  // where RegisterComponents put it; empty when nowhere
+  int paletteOrder = 0;
 
   // Case-insensitive, this class first, then its ancestors.
   const PropInfo* FindProp(std::string_view propName) const;
@@ -296,9 +298,20 @@ ClassBuilder<C> RegisterClass(const char* name) {
 // TPersistent, TComponent, TStrings, TStringList: registered before anything else is.
 void RegisterCoreClasses();
 
+// Components registered on a palette page, in the order registered.
+void SetPalettePage(const std::type_info& type, const std::string& page);
+std::vector<std::string> ComponentsOnPage(const std::string& page);
+
 // Assigns one published property by its (possibly dotted) name, as a description would.
 void SetPropValue(TObject* obj, const std::string& path, const FormValue& value, ReadContext& ctx);
 // Reads one published property; raises EReadError when it does not exist or cannot be read.
 FormValue GetPropValue(TObject* obj, const std::string& path);
 
 }  // namespace vcl
+
+// The framework's component registration: RegisterComponents<TcorvWebForm>("Corvane"). Each
+// class must be registered with vcl::RegisterClass first.
+template <class... C>
+void RegisterComponents(const AnsiString& page) {
+  (vcl::SetPalettePage(typeid(C), page.str()), ...);
+}

@@ -62,6 +62,10 @@ TEST(AnsiString, TrimCaseAndConcatenation) {
   EXPECT_EQ(AnsiString("ABC").CompareIC("abc"), 0);
   EXPECT_EQ(AnsiString(-12), "-12");
   EXPECT_EQ(AnsiString(0.5), "0.5");
+  EXPECT_EQ(AnsiString(0.1 + 0.2), "0.3");  // 15 significant digits
+  EXPECT_EQ(AnsiString(1e20), "1E20");
+  EXPECT_EQ(AnsiString(-2.5e-7), "-2.5E-7");
+  EXPECT_EQ(AnsiString(123456.0), "123456");
 }
 
 TEST(AnsiString, StrictIntegerConversion) {

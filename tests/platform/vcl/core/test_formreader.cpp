@@ -284,6 +284,13 @@ TEST(FormReader, WritesStoredPropertiesThatDifferFromTheirDefaults) {
   EXPECT_TRUE(found);
 }
 
+TEST(FormReader, ComponentsRegisterOnPalettePages) {
+  RegisterComponents<TCtl, TTestForm>("Samples");
+  EXPECT_EQ(vcl::ComponentsOnPage("Samples"), (std::vector<std::string>{"TCtl", "TTestForm"}));
+  EXPECT_TRUE(vcl::ComponentsOnPage("Nothing").empty());
+  EXPECT_THROW(RegisterComponents<TComponentStateFlag>("Samples"), EReadError);  // not a registered class
+}
+
 TEST(FormReader, GetAndSetByName) {
   TTestForm form(nullptr);
   vcl::ReadRootComponent(&form, kSample);
