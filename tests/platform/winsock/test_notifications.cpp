@@ -146,7 +146,9 @@ TEST_F(WinsockNotifications, WriteReportedAgainOnlyAfterABlockedSendFindsRoom) {
   std::string chunk(65536, 'x');
   long long sent = 0;
   int before;
+  int rounds = 0;
   do {
+    ASSERT_LT(++rounds, 20) << "FD_WRITE keeps coming while the buffer stays full";
     for (;;) {
       const int r = ws::send(c, chunk.data(), static_cast<int>(chunk.size()), 0);
       if (r == ws::SOCKET_ERROR) {
@@ -160,7 +162,6 @@ TEST_F(WinsockNotifications, WriteReportedAgainOnlyAfterABlockedSendFindsRoom) {
     Settle();
     // Room that freed while settling was reported; fill it again until the buffer stays full.
   } while (Count(c, ws::FD_WRITE) != before);
-  EXPECT_LE(before, 2);
 
   // The peer drains everything; room frees and one FD_WRITE follows.
   std::string sink(65536, '\0');
