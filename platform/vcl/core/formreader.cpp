@@ -255,7 +255,18 @@ class Parser {
     return s;
   }
 
+  // Nesting deep enough to exhaust the stack is an error, not a crash.
+  struct DepthGuard {
+    Parser& p;
+    explicit DepthGuard(Parser& parser) : p(parser) {
+      if (++p.depth_ > kMaxDepth) p.lex_.Fail(p.cur_.line, "nested too deeply");
+    }
+    ~DepthGuard() { --p.depth_; }
+  };
+  static constexpr int kMaxDepth = 100;
+
   FormObject ParseObject() {
+    DepthGuard guard(*this);
     if (!IsKeyword(cur_, "object") && !IsKeyword(cur_, "inherited") && !IsKeyword(cur_, "inline"))
       lex_.Fail(cur_.line, "'object' expected");
     FormObject o;
@@ -295,6 +306,7 @@ class Parser {
   }
 
   FormValue ParseValue() {
+    DepthGuard guard(*this);
     FormValue v;
     v.line = cur_.line;
     switch (cur_.kind) {
@@ -360,6 +372,7 @@ class Parser {
 
   Lexer lex_;
   Token cur_;
+  int depth_ = 0;
 };
 
 class Reader : public ReadContext {

@@ -250,6 +250,12 @@ TEST(FormReader, BadDescriptionsGiveClearErrors) {
   EXPECT_EQ(ReadError("object Form1: TTestForm\n  Left = 1\n"), "Form description, line 1: object Form1 has no 'end'");
   EXPECT_EQ(ReadError("object Form1: TTestForm\n  Data = {0A1}\nend\n"),
             "Form description, line 2: odd number of binary digits");
+  std::string deep = "object Form1: TTestForm\n  Data = ";
+  for (int i = 0; i < 100000; ++i) deep += "(";
+  EXPECT_EQ(ReadError(deep.c_str()), "Form description, line 2: nested too deeply");
+  std::string deepObjects;
+  for (int i = 0; i < 100000; ++i) deepObjects += "object X: TCtl\n";
+  EXPECT_EQ(ReadError(deepObjects.c_str()), "Form description, line 101: nested too deeply");
   // The fields of the form must all be found.
   EXPECT_EQ(ReadError("object Form1: TTestForm\nend\n"), "Field Label1 has no component in the form description");
 }

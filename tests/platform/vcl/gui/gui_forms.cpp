@@ -100,6 +100,8 @@ TEST(Forms, DescriptionBuildsTheControls) {
   EXPECT_EQ(static_cast<QGroupBox*>(f->GroupBox1->Widget())->title(), "Proxy Information");
   EXPECT_EQ(static_cast<QLabel*>(f->Label1->Widget())->text(), "Symbols here");  // no '&' shown
   EXPECT_EQ(f->Label1->Caption(), "Symbols &here");
+  f->Label1->Caption = "R&&D &x&";
+  EXPECT_EQ(static_cast<QLabel*>(f->Label1->Widget())->text(), "R&D x");
   EXPECT_EQ(f->Label1->Font->Color(), clNavy);
   EXPECT_EQ(f->Label1->Font->Height(), -12);  // the rest of the font is the form's
   EXPECT_EQ(static_cast<QLabel*>(f->Label1->Widget())->font().pixelSize(), 12);
@@ -178,6 +180,24 @@ TEST(Forms, EnterKeyRunsTheButtonAndInsertsNothing) {
   le->selectAll();
   le->insert("ibm");
   EXPECT_EQ(f->eSymbols->Text(), "IBM");
+  delete f;
+}
+
+TEST(Forms, EditChangeEventsFollowTheText) {
+  auto* f = new TSampleForm(nullptr);
+  int changes = 0;
+  f->eProxy->OnChange = TNotifyEvent([&changes](TObject*) { ++changes; });
+  f->eProxy->Text = "proxy.example";
+  EXPECT_EQ(changes, 1);
+  f->eProxy->Text = "proxy.example";  // the same text: no change
+  EXPECT_EQ(changes, 1);
+  f->eProxy->OnChange = TNotifyEvent([](TObject*) { throw Exception("bad"); });
+  int shown = 0;
+  vcl::test::SetDialogHook([&shown](const vcl::DialogCall&) { return ++shown, mrOk; });
+  f->eProxy->Text = "other";  // the handler's exception is shown, not thrown at the writer
+  vcl::test::SetDialogHook(nullptr);
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(f->eProxy->Text(), "other");
   delete f;
 }
 
