@@ -232,6 +232,17 @@ TEST_F(MainWindow, TestValueAndHiddenButtonsSendOneByteFrames) {
   Form1->Button2->Click();
   EXPECT_EQ(NextFrame(), "frame AA 00 01 0C F2: value 12");
   EXPECT_EQ(NextFrame(), "frame AA 00 01 32 CC: value 50");
+  // Four characters: "0" and "12"; seven: "+.45" reads as 0, "23.45" as 23; three: as it is.
+  for (const char* change : {"0.12", "+123.45", "1.5"}) {
+    Form1->sgQuotes->Cells[4][1] = change;
+    Form1->Button2->Click();
+  }
+  EXPECT_EQ(NextFrame(), "frame AA 00 01 00 FE: value 0");
+  EXPECT_EQ(NextFrame(), "frame AA 00 01 0C F2: value 12");
+  EXPECT_EQ(NextFrame(), "frame AA 00 01 00 FE: value 0");
+  EXPECT_EQ(NextFrame(), "frame AA 00 01 17 E7: value 23");
+  EXPECT_EQ(NextFrame(), "frame AA 00 01 01 FD: value 1");
+  EXPECT_EQ(NextFrame(), "frame AA 00 01 01 FD: value 1");
   Form1->sgQuotes->Cells[6][1] = "24.10";
   Form1->Button3->Click();
   EXPECT_EQ(NextFrame(), "frame AA 00 01 18 E6: value 24");
