@@ -146,6 +146,12 @@ int EncodeQPStream(MyStream* input, MyStream* output, DWORD split) {
           out.Put(static_cast<char>(c));
           col += 1;
         } else {
+          // Escaped like any other byte, so the line stays within 76 characters.
+          if (col > 72) {
+            out.Put('=');
+            out.Put2('\r', '\n');
+            col = 0;
+          }
           out.Hex(c);
           col += 3;
         }

@@ -74,6 +74,22 @@ TEST(QPStream, Examples) {
   EXPECT_EQ(QP(std::string(73, 'a') + "="), std::string(73, 'a') + "=\r\n=3D");
 }
 
+TEST(QPStream, EscapedTrailingBlankKeepsTheLineAt76) {
+  EXPECT_EQ(QP(std::string(74, 'a') + " \n"), std::string(74, 'a') + "=\r\n=20\r\n");
+  std::string text, want;
+  for (int k = 60; k <= 80; ++k) {
+    for (const char* tail : {" \n", "\t\n"}) {
+      text += std::string(k, 'a') + tail;
+      want += std::string(k, 'a') + tail[0] + "\r\n";
+    }
+    // The blank that ends the whole input is escaped too.
+    EXPECT_LE(LongestLine(QP(std::string(k, 'a') + " ") + "\r\n"), 76u) << k;
+  }
+  std::string enc = QP(text);
+  EXPECT_LE(LongestLine(enc), 76u);
+  EXPECT_EQ(Check("qpdec", enc), want);
+}
+
 TEST(QPStream, SoftBreaksKeepLinesAt76) {
   std::string data = RandomBytes(20000, 7);
   std::string enc = Encode(EncodeQPStream, data, nullptr, false);
