@@ -266,6 +266,13 @@ int DynStrJ::AppendDecoded(const char* text, std::uint32_t length) {
   static const char kCharset[] = "ISO-2022-JP?";
   constexpr std::uint32_t kCharsetLen = sizeof kCharset - 1;
   std::uint32_t i = 0, plain = 0;
+  bool afterWord = false;
+  // Blanks and line breaks between two encoded words only separate them.
+  auto onlySpace = [&](std::uint32_t from, std::uint32_t to) {
+    for (std::uint32_t k = from; k < to; ++k)
+      if (text[k] != ' ' && text[k] != '\t' && text[k] != '\r' && text[k] != '\n') return false;
+    return true;
+  };
   while (i < length) {
     // "=?ISO-2022-JP?" letter "?" ... "?="
     if (text[i] == '=' && i + 1 < length && text[i + 1] == '?' &&
@@ -275,7 +282,7 @@ int DynStrJ::AppendDecoded(const char* text, std::uint32_t length) {
       std::uint32_t end = body;
       while (end + 1 < length && !(text[end] == '?' && text[end + 1] == '=')) ++end;
       if (end + 1 < length) {
-        if (Append(text + plain, i - plain)) return kNoMemory;
+        if (!(afterWord && onlySpace(plain, i)) && Append(text + plain, i - plain)) return kNoMemory;
         char letter = text[i + 2 + kCharsetLen];
         int r = 0;
         if (letter == 'B' || letter == 'b')
@@ -284,6 +291,7 @@ int DynStrJ::AppendDecoded(const char* text, std::uint32_t length) {
           r = DecodeWordQ(text + body, end - body);
         if (r) return r;
         i = plain = end + 2;
+        afterWord = true;
         continue;
       }
     }

@@ -181,6 +181,11 @@ TEST(EncodedWords, Decoding) {
   EXPECT_EQ(Decoded("=?ISO-2022-JP?Q?ab=4?="), "ab=4");
   EXPECT_EQ(Decoded("=?ISO-2022-JP?Q?=zz?="), "=zz");
   EXPECT_EQ(Decoded("tail ="), "tail =");
+  // Blanks and line breaks between two encoded words only separate them.
+  const std::string a = "=?ISO-2022-JP?B?GyRCJCIbKEI=?=";
+  EXPECT_EQ(Decoded(a + " " + a + "\r\n\t" + a), "\x82\xA0\x82\xA0\x82\xA0");
+  EXPECT_EQ(Decoded(a + " x " + a), "\x82\xA0 x \x82\xA0");
+  EXPECT_EQ(Decoded(a + " =?ISO-8859-1?Q?e?="), "\x82\xA0 =?ISO-8859-1?Q?e?=");
   EXPECT_TRUE(DynStrJ::Has8Bit("a\x80", 2));
   EXPECT_FALSE(DynStrJ::Has8Bit("a\x7f", 2));
 }
