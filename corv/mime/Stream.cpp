@@ -99,14 +99,7 @@ int MyFileStream::CreateForWrite() {
   file_ = CreateFileA(current_, GENERIC_WRITE, 0, nullptr, overwrite ? CREATE_ALWAYS : CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file_ != INVALID_HANDLE_VALUE) return 0;
-  if (!overwrite) {
-    HANDLE probe = OpenForRead(current_);
-    if (probe != INVALID_HANDLE_VALUE) {
-      CloseHandle(probe);
-      return kStreamFileExists;
-    }
-  }
-  return kStreamCantCreate;
+  return !overwrite && GetLastError() == ERROR_FILE_EXISTS ? kStreamFileExists : kStreamCantCreate;
 }
 
 int MyFileStream::Open(const char* name, DWORD access, int mode, DWORD bufferSize) {
@@ -138,7 +131,8 @@ int MyFileStream::Open(const char* name, DWORD access, int mode, DWORD bufferSiz
   } else {
     file_ = OpenForRead(current_);
     if (file_ == INVALID_HANDLE_VALUE) return kStreamCantOpen;
-    std::uint64_t total = SizeOf(file_);
+    const DWORD firstSize = SizeOf(file_);
+    std::uint64_t total = firstSize;
     if (numberWidth_) {
       // The size covers every numbered file that follows.
       char keep[kNameRoom];
@@ -153,7 +147,7 @@ int MyFileStream::Open(const char* name, DWORD access, int mode, DWORD bufferSiz
       std::memcpy(current_, keep, kNameRoom);
     }
     size = total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(total);
-    want = size;
+    want = firstSize;
   }
   want = std::clamp(want, kMinBuffer, kMaxBuffer);
 
