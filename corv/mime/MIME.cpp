@@ -164,7 +164,9 @@ DWORD Estimate(int encoding, DWORD length) {
 
 // Appends a header line piece, a line ending in LF alone getting its CR.
 int AppendHeaderPiece(DynStr& to, const char* line, DWORD n) {
-  if (n && line[n - 1] == '\n' && !(n >= 2 && line[n - 2] == '\r'))
+  // A CR LF split between two pieces: the CR is already there.
+  const bool hasCR = n >= 2 ? line[n - 2] == '\r' : !to.IsEmpty() && to.Text()[to.Length() - 1] == '\r';
+  if (n && line[n - 1] == '\n' && !hasCR)
     return to.Append(line, n - 1) || to.Append("\r\n", 2) ? kNoMemory : 0;
   return to.Append(line, n);
 }

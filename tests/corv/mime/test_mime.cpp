@@ -497,6 +497,16 @@ TEST(MIMEDecode, HeadersAndEdges) {
   EXPECT_EQ(r, 0);
   EXPECT_EQ(lng->parts[0]->rawLength, int(2 * line.size() + 3));
 
+  // Header lines whose CR ends one read piece and whose LF starts the next.
+  std::string top = "Content-Type: multipart/mixed; boundary=k; x=";
+  top += std::string(253 - top.size(), 'v');
+  std::string partLine = "X-Long: " + std::string(246, 'p');
+  auto split = decode(top + "\r\n\r\n--k\r\n" + partLine + "\r\n\r\nb\r\n--k--\r\n", &r);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(Str(split->messageHeaders), top + "\r\n");
+  ASSERT_EQ(split->parts.Count(), 1);
+  EXPECT_EQ(Str(split->parts[0]->headers), partLine + "\r\n");
+
   // Parameters cut short by the end of the headers.
   Engine cut;
   cut.messageHeaders.SetText("Content-Type: multipart/mixed; boundary=\"unterminated");
