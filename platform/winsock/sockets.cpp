@@ -37,6 +37,9 @@ struct Sock {
   // Bytes known to be waiting: the last FIONREAD answer less what recv took since. Bytes never
   // leave the receive queue but through recv, so while this is positive more data is certain.
   long knownReadable = 0;
+  // SO_RCVBUF / SO_SNDBUF asked for on a stream socket: kept, not applied (see BufferSizeToKernel).
+  int rcvBuf = 0;
+  int sndBuf = 0;
 
   HWND hwnd = nullptr;
   UINT msg = 0;
@@ -429,7 +432,12 @@ int MapOption(int level, int optname, bsd::Option* out) {
 
 }  // namespace
 
-int BufferSizeToKernel(int winsockBytes) { return winsockBytes; }
+// Windows keeps a stream's TCP window and send queue apart from these sizes; Linux shrinks
+// both to them and stops tuning them, which cut loopback throughput tenfold (receive) and
+// far more (send) at the engine's 2048 bytes. Stream sockets therefore keep the size they were
+// asked for (getsockopt reads it back) and leave the kernel to size its buffers; 0 means "do
+// not apply". Datagram sockets pass their size straight through and do not come here.
+int BufferSizeToKernel(int /*winsockBytes*/) { return 0; }
 // The kernel reports twice what it was given (its bookkeeping share).
 int BufferSizeFromKernel(int kernelBytes) { return kernelBytes / 2; }
 
@@ -681,7 +689,15 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
   if (optlen < static_cast<int>(sizeof(int))) return Fail(WSAEFAULT);
   int v;
   std::memcpy(&v, optval, sizeof v);
-  if (opt == bsd::Option::RcvBuf || opt == bsd::Option::SndBuf) v = BufferSizeToKernel(v);
+  if (opt == bsd::Option::RcvBuf || opt == bsd::Option::SndBuf) {
+    if (v < 0) return Fail(WSAEINVAL);
+    if (sp->kind == bsd::Kind::Stream) {
+      (opt == bsd::Option::RcvBuf ? sp->rcvBuf : sp->sndBuf) = v;
+      const int k = BufferSizeToKernel(v);
+      if (k == 0) return 0;
+      v = k;
+    }
+  }
   if (bsd::SetIntOption(sp->fd, opt, v, &err) < 0) return Fail(err);
   if (opt == bsd::Option::OobInline) {
     sp->oobInline = v != 0;
@@ -715,8 +731,13 @@ int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
   if (const int e = MapOption(level, optname, &opt)) return Fail(e);
   if (*optlen < static_cast<int>(sizeof(int))) return Fail(WSAEFAULT);
   int v = 0;
-  if (bsd::GetIntOption(sp->fd, opt, &v, &err) < 0) return Fail(err);
-  if (opt == bsd::Option::RcvBuf || opt == bsd::Option::SndBuf) v = BufferSizeFromKernel(v);
+  const int kept = opt == bsd::Option::RcvBuf ? sp->rcvBuf : opt == bsd::Option::SndBuf ? sp->sndBuf : 0;
+  if (kept > 0) {
+    v = kept;
+  } else {
+    if (bsd::GetIntOption(sp->fd, opt, &v, &err) < 0) return Fail(err);
+    if (opt == bsd::Option::RcvBuf || opt == bsd::Option::SndBuf) v = BufferSizeFromKernel(v);
+  }
   std::memcpy(optval, &v, sizeof v);
   *optlen = sizeof v;
   return 0;

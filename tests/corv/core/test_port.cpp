@@ -184,7 +184,7 @@ TEST_F(Port, PartialSendReportsWouldBlockAndTheRestCanBeSent) {
   server.Accept().Gate(1).ReadUntilClosed().Start();
   Aim(port, server.port());
   ASSERT_EQ(0, port.ConnectAndWait());
-  std::string body(2 << 20, '\0');
+  std::string body(32 << 20, '\0');
   for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
 
   int r = port.Send(body.data(), static_cast<DWORD>(body.size()), 0, true);

@@ -215,6 +215,11 @@ TEST_F(WinsockApi, OptionsTheEngineSetsReadBack) {
   EXPECT_EQ(65000, getInt(ws::SO_RCVBUF));
   ASSERT_EQ(0, setInt(ws::SO_SNDBUF, 65000));
   EXPECT_EQ(65000, getInt(ws::SO_SNDBUF));
+  // The engine's small sizes read back as given on a stream, without shrinking the kernel's.
+  ASSERT_EQ(0, setInt(ws::SO_RCVBUF, 2048));
+  EXPECT_EQ(2048, getInt(ws::SO_RCVBUF));
+  EXPECT_EQ(ws::SOCKET_ERROR, setInt(ws::SO_SNDBUF, -1));
+  EXPECT_EQ(ws::WSAEINVAL, ws::WSAGetLastError());
   EXPECT_EQ(ws::SOCK_STREAM, getInt(ws::SO_TYPE));
 
   const ws::linger hard{1, 0};
