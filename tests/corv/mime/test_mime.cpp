@@ -1,9 +1,11 @@
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "corv/core/Alloc.h"
 #include "corv/mime/Codec.h"
 #include "corv/mime/MIME.h"
+#include "platform/win32/misc.h"
 #include "tests/corv/mime/helpers.h"
 
 using namespace mimetest;
@@ -173,6 +175,13 @@ TEST(MIMEEncode, GeneratedBoundary) {
   ASSERT_EQ(m.DoAction(kMIMEEncodeString), 0);
   std::string b = Str(m.boundary);
   EXPECT_EQ(b.rfind("--boundary.corv.", 0), 0u) << b;
+  // Year (4 digits), month (2), then day of week, day, hour, minute and second unpadded.
+  std::smatch f;
+  ASSERT_TRUE(std::regex_match(b, f, std::regex(R"(--boundary\.corv\.(\d{4})(\d{2})\d{5,9}\.\d+)"))) << b;
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  EXPECT_EQ(std::stoi(f[1]), now.wYear);
+  EXPECT_EQ(std::stoi(f[2]), now.wMonth);
   EXPECT_EQ(Str(m.message).rfind("----boundary.corv.", 0), 0u);
   // A second encode without a reset keeps the boundary.
   ASSERT_EQ(m.DoAction(kMIMEEncodeString), 0);

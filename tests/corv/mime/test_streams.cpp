@@ -145,6 +145,14 @@ TEST(FileStream, NumberedNamesAreNeverFormats) {
   EXPECT_EQ(ReadAllLines(r, 64), "firstsecond");
   EXPECT_EQ(r.error, 0);
 
+  // Reading from a later file goes on from there, never back to the first.
+  counter = 1;
+  MyFileStream later(&counter, false, 1, nullptr, nullptr, 0);
+  ASSERT_EQ(later.Open(name.c_str(), GENERIC_READ, 1, 0), 0);
+  EXPECT_EQ(later.size, 6u);
+  EXPECT_EQ(ReadAllLines(later, 64), "second");
+  EXPECT_EQ(counter, 1);
+
   // A name that fits but whose numbered form would not.
   std::string prefix = dir / std::string(1020 - dir.path().string().size(), 'n');
   WORD c2 = 0;
