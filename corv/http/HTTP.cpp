@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "corv/core/Alloc.h"
 #include "platform/win32/file.h"
 
 namespace {
@@ -47,14 +46,9 @@ CHTTP::CHTTP()
       RedirectDepth(0),
       ResponseError(0),
       ResponseErrorText(nullptr),
-      LocalFileFailed(false),
-      FileBuffer(nullptr),
-      FileBuffered(0) {}
+      LocalFileFailed(false) {}
 
-CHTTP::~CHTTP() {
-  DropLocalFile();
-  CorvFree(FileBuffer);
-}
+CHTTP::~CHTTP() { CloseLocalFile(); }
 
 int CHTTP::Init() {
   Action = 0;
@@ -123,9 +117,10 @@ void CHTTP::Recover() {
   Busy = false;
   RedirectDepth = 0;
   InterruptRequest = false;
+  Interrupted = false;
   ProgressRelay = false;
   CloseSocket();  // also clears the in-read guard
-  DropLocalFile();
+  CloseLocalFile();
   Lines.Reset();
 }
 
@@ -168,55 +163,21 @@ int CHTTP::RunAction(int action) {
   return result;
 }
 
-bool CHTTP::FlushLocalFile() {
-  const std::uint32_t n = FileBuffered;
-  FileBuffered = 0;
-  if (n == 0 || LocalFileHandle == INVALID_HANDLE_VALUE) return true;
-  DWORD written = 0;
-  return WriteFile(LocalFileHandle, FileBuffer, n, &written, nullptr) && written == n;
-}
-
 void CHTTP::CloseLocalFile() {
   if (LocalFileHandle != INVALID_HANDLE_VALUE) {
-    const bool flushed = FlushLocalFile();
-    CloseHandle(LocalFileHandle);
-    LocalFileHandle = INVALID_HANDLE_VALUE;
-    if (!flushed) LocalFileWriteFailed();
-  }
-  FileBuffered = 0;
-}
-
-void CHTTP::DropLocalFile() {
-  if (LocalFileHandle != INVALID_HANDLE_VALUE) {
-    FlushLocalFile();
     CloseHandle(LocalFileHandle);
     LocalFileHandle = INVALID_HANDLE_VALUE;
   }
-  FileBuffered = 0;
 }
 
 void CHTTP::LocalFileWriteFailed() {
-  if (LocalFileHandle != INVALID_HANDLE_VALUE) {
-    CloseHandle(LocalFileHandle);
-    LocalFileHandle = INVALID_HANDLE_VALUE;
-  }
-  FileBuffered = 0;
+  CloseLocalFile();
   LocalFileFailed = true;
   SetResponseError(HTTP_FILE_WRITE_FAILED, kLocalWriteText);
   FireError(HTTP_FILE_WRITE_FAILED, kLocalWriteText);
 }
 
 bool CHTTP::WriteLocalFile(const char* data, std::uint32_t n) {
-  // Blocks are small (the receive buffer's size): gather them so that a large download
-  // costs one write per kFileBuffer bytes instead of one per block.
-  if (!FileBuffer) FileBuffer = static_cast<char*>(CorvMalloc(kFileBuffer));
-  if (FileBuffer && n < kFileBuffer) {
-    if (FileBuffered + n > kFileBuffer && !FlushLocalFile()) return false;
-    std::memcpy(FileBuffer + FileBuffered, data, n);
-    FileBuffered += n;
-    return true;
-  }
-  if (!FlushLocalFile()) return false;
   DWORD written = 0;
   return WriteFile(LocalFileHandle, data, n, &written, nullptr) && written == n;
 }
@@ -239,7 +200,7 @@ int CHTTP::SendRequestHeaders(const char* verb) {
   Lines.Reset();
   // A connection left open by an interrupted or timed-out action must not carry this request.
   CloseSocket();
-  DropLocalFile();
+  CloseLocalFile();
 
   int r = SetEOL("\n", 1);
   if (r != 0) return r;
@@ -338,12 +299,15 @@ int CHTTP::SendFile(const char* path, std::uint32_t size) {
   do {
     const std::uint32_t want = size - sent < kFileChunk ? size - sent : kFileChunk;
     DWORD got = 0;
-    // The announced Content-Length holds the size taken before sending: a file that has
-    // shrunk since must not be padded with stale buffer bytes.
-    if (want > 0 && (!ReadFile(h, chunk.Text(), want, &got, nullptr) || got != want)) {
-      SetFixedErrorText(kFileShortText);
-      r = HTTP_FILE_READ_FAILED;
-      break;
+    if (want > 0) {
+      const BOOL ok = ReadFile(h, chunk.Text(), want, &got, nullptr);
+      if (!ok || got != want) {
+        // The announced Content-Length holds the size taken before sending: a file that
+        // has shrunk since must not be padded with stale buffer bytes.
+        if (ok) SetFixedErrorText(kFileShortText);
+        r = HTTP_FILE_READ_FAILED;
+        break;
+      }
     }
     r = SendAndWait(chunk.Text(), static_cast<std::int32_t>(want), false);
     if (r != 0) break;
@@ -367,7 +331,12 @@ int CHTTP::FinishResponse(int code) {
       SetFixedErrorText(kNoResponseText);
       return HTTP_STATUS_FAILED;
     }
-    if (ResponseError != 0) {
+    // A failed status keeps its own result and text; otherwise a response that could not
+    // be stored or parsed whole is no success, and is not followed either.
+    const char* status = nullptr;
+    if (ResponseError != 0 &&
+        (StatusLine.IsEmpty() || HTTPJudgeStatus(StatusLine.Text(), FollowRedirects, Action, Location,
+                                                 URLScheme, &status) != HTTPVerdict::kFail)) {
       SetFixedErrorText(ResponseErrorText);
       return ResponseError;
     }
@@ -394,6 +363,8 @@ int CHTTP::CheckStatus(int code) {
   Connect(false);
   WaitForDisconnect();
   for (int i = 0; i < 3; ++i) DoEvents(10, Window);
+  // Interrupted meanwhile (action 0 from a handler): no new connection.
+  if (Interrupted) return CORV_INTERRUPTED;
   ++RedirectDepth;
   return RunAction(again);
 }
@@ -522,6 +493,11 @@ int CHTTP::BodyBlock(const char* data, std::uint32_t n) {
 }
 
 int CHTTP::OnDisconnected(WORD code) {
+  if (ParseState <= 1 && Lines.Pending()) {
+    // The server closed inside a status or header line: what came of it is the last line.
+    char none = 0;
+    OnDataIn(&none, 0, true);
+  }
   FireEndTransfer(1);
   CloseLocalFile();
   return CIPPortMsg::OnDisconnected(code);

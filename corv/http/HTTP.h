@@ -26,9 +26,8 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   // Redirects followed in a row before the action gives up with 151.
   static constexpr std::uint32_t kMaxRedirects = 10;
   static constexpr std::uint32_t kFileChunk = 16384;
-  static constexpr std::uint32_t kFileBuffer = 65536;
   // Receive buffer of the engine; body blocks are at most this long.
-  static constexpr std::uint32_t kReceiveBuffer = 32768;
+  static constexpr std::uint32_t kReceiveBuffer = 2048;
 
   CHTTP();
   ~CHTTP() override;
@@ -86,12 +85,8 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   int HeaderLineIn(const char* data, WORD length, bool eol);
   int BodyBlock(const char* data, std::uint32_t n);
   void SwitchToBlocks();
-  // Flushes and closes LocalFileHandle; a failed flush is reported as a failed write.
   void CloseLocalFile();
-  // The same without events, for a response that was cut short.
-  void DropLocalFile();
   bool WriteLocalFile(const char* data, std::uint32_t n);
-  bool FlushLocalFile();
   void LocalFileWriteFailed();
   // Remembers why the response failed although its status may be fine.
   void SetResponseError(int code, const char* text);
@@ -105,6 +100,4 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   bool LocalFileFailed;
   HTTPLineAssembler Lines;
   DynStr StatusText;  // error text of a failed status
-  char* FileBuffer;   // LocalFile bytes not yet written
-  std::uint32_t FileBuffered;
 };

@@ -27,7 +27,8 @@ class HTTPLineAssembler {
   // whole line, valid until the next Feed or Reset.
   Result Feed(char* data, std::uint32_t n, bool eol, char** line, std::uint32_t* length);
   void Reset();
-  bool Pending() const { return m_pieces.Length() > 0 || m_tooLong; }
+  // Pieces of a line are waiting for its end.
+  bool Pending() const { return (!m_spent && m_pieces.Length() > 0) || m_tooLong; }
 
  private:
   DynStr m_pieces;

@@ -99,6 +99,13 @@ TEST_F(HTTPNginx, LocalFileFailuresFailTheAction) {
   // One report, not one per block: the file is not created anew for later blocks.
   EXPECT_EQ(full.sink.Count("Error 7 Error writing to LocalFile."), 1);
   EXPECT_EQ(full.http.BodyBytes, 5000u);
+
+  // A failed status stays the result, with its own text; the file's Error event still comes.
+  Engine missing;
+  missing.http.LocalFile.SetText("/nonexistent-folder/out.bin");
+  EXPECT_EQ(missing.Get(Url("/missing")), HTTP_STATUS_FAILED);
+  EXPECT_EQ(missing.Error(), "404 Not Found");
+  EXPECT_EQ(missing.sink.Count("Error 0 Can't open local file for writing."), 1);
 }
 
 TEST_F(HTTPNginx, NotFoundFailsWithTheStatus) {

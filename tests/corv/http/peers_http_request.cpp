@@ -247,6 +247,30 @@ TEST(HTTPResponseParsing, HeaderLinesLongerThanTheReceiveBuffer) {
   EXPECT_EQ(big.Data(), "");
 }
 
+TEST(HTTPResponseParsing, CloseInsideALineEndsThatLine) {
+  // A failed status without its line end is still judged.
+  HttpCapture cap(HttpCapture::Mode::Reply, "HTTP/1.0 404 Not Found");
+  Engine e;
+  EXPECT_EQ(e.Get(cap.Url("/")), HTTP_STATUS_FAILED);
+  EXPECT_EQ(e.Error(), "404 Not Found");
+
+  // The last header, longer than the receive buffer and cut by the close, is still reported,
+  // before the end of the transfer.
+  const std::string value(40000, 'z');
+  cap.SetReply(HttpCapture::Mode::Reply, "HTTP/1.0 200 OK\r\nX-Last: " + value);
+  Engine last;
+  ASSERT_EQ(last.Get(cap.Url("/")), 0) << last.Error();
+  EXPECT_EQ(last.sink.Outline(), (std::vector<std::string>{"Connected 0 OK", "Header X-Last: " + value,
+                                                           "EndTransfer 1", "Disconnected 0 OK"}));
+
+  // A long header that did end, then the close: no empty line is made up.
+  cap.SetReply(HttpCapture::Mode::Reply, "HTTP/1.0 200 OK\r\nX-Long: " + value + "\r\n");
+  Engine ended;
+  ASSERT_EQ(ended.Get(cap.Url("/")), 0) << ended.Error();
+  EXPECT_EQ(ended.sink.Count("Header X-Long: " + value), 1);
+  EXPECT_EQ(ended.sink.Count("StartTransfer"), 0);
+}
+
 TEST(HTTPResponseParsing, HandlerExceptionLeavesTheEngineUsable) {
   HttpCapture cap(HttpCapture::Mode::Reply, "HTTP/1.0 200 OK\r\n\r\n" + std::string(30000, 'b'));
   Engine e;
