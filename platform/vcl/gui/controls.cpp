@@ -125,6 +125,7 @@ void TControl::SetWidget(QWidget* w) {
   w->hide();
   w->setGeometry(left_, top_, width_, height_);
   w->setEnabled(enabled_);
+  TControl::FontChanged();
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
@@ -168,9 +169,22 @@ void TControl::FSetColor(TColor v) {
   }
 }
 
+namespace {
+// The original's faces are not on this system: narrow faces keep the designed layouts' text
+// within their controls.
+void EnsureFontSubstitutes() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  for (const char* face : {"MS Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2", "Tahoma"})
+    QFont::insertSubstitutions(face, {"DejaVu Sans Condensed", "Liberation Sans Narrow", "Arial Narrow"});
+}
+}  // namespace
+
 void TControl::FontChanged() {
   QWidget* w = Widget();
-  if (!w || !fontSet_) return;
+  if (!w) return;
+  EnsureFontSubstitutes();
   QFont f = w->font();
   f.setFamily(vcl::detail::ToQt(font_.FName()));
   int h = font_.FHeight();
@@ -211,7 +225,10 @@ void TControl::FSetParent(TWinControl* p) {
   if (p) p->controls_.push_back(this);
   // Until a font of its own is set, a control uses its parent's: a description that sets only
   // Font.Color changes the colour of the parent's font.
-  if (p && !fontSet_) font_.CopyFrom(p->font_);
+  if (p && !fontSet_) {
+    font_.CopyFrom(p->font_);
+    FontChanged();
+  }
   if (QWidget* w = Widget()) {
     w->setParent(p ? p->Widget() : nullptr);
     w->setGeometry(left_, top_, width_, height_);
@@ -236,6 +253,16 @@ void TControl::Repaint() {
 }
 
 TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
+
+// Children that have no font of their own follow their parent's.
+void TWinControl::FontChanged() {
+  TControl::FontChanged();
+  for (TControl* c : controls_) {
+    if (c->fontSet_) continue;
+    c->font_.CopyFrom(*FFont());
+    c->FontChanged();
+  }
+}
 
 TWinControl::~TWinControl() {
   // Children are destroyed by their owner, not by Qt with this widget.

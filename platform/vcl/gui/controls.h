@@ -171,6 +171,9 @@ class TWinControl : public TControl {
   // Places aligned children and moves anchored ones after a size change of dw, dh.
   void Realign(int dw = 0, int dh = 0);
 
+ protected:
+  void FontChanged() override;
+
  private:
   friend class TControl;
   std::vector<TControl*> controls_;

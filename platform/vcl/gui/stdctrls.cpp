@@ -179,7 +179,13 @@ void TButton::FSetDefault(bool v) {
 // ---- TGroupBox
 
 TGroupBox::TGroupBox(TComponent* owner) : TWinControl(owner) {
-  SetWidget(new QGroupBox);
+  auto* g = new QGroupBox;
+  // The caption sits on the frame's top line, and the children's coordinates count from the
+  // box's outer corner, as the designed layouts expect.
+  g->setStyleSheet(
+      "QGroupBox { border: 1px solid palette(mid); margin-top: 7px; }"
+      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 7px; padding: 0 2px; }");
+  SetWidget(g);
   SetBounds(0, 0, 185, 105);
 }
 

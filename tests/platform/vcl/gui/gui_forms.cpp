@@ -97,6 +97,14 @@ TEST(Forms, DescriptionBuildsTheControls) {
   EXPECT_EQ(f->eProxy->Parent(), f->GroupBox1);
   EXPECT_EQ(f->eProxy->Owner(), f);
   EXPECT_EQ(f->eProxy->Widget()->parentWidget(), f->GroupBox1->Widget());
+  // Controls without a font of their own follow the form's, also inside the group box and when
+  // the form's font changes later.
+  EXPECT_EQ(f->eProxy->Font->Height(), -12);
+  EXPECT_EQ(f->eProxy->Widget()->font().pixelSize(), 12);
+  f->Font->Height = -14;
+  EXPECT_EQ(f->eProxy->Widget()->font().pixelSize(), 14);
+  EXPECT_EQ(f->Label1->Font->Height(), -12);  // it has a font of its own
+  f->Font->Height = -12;
   EXPECT_EQ(static_cast<QGroupBox*>(f->GroupBox1->Widget())->title(), "Proxy Information");
   EXPECT_EQ(static_cast<QLabel*>(f->Label1->Widget())->text(), "Symbols here");  // no '&' shown
   EXPECT_EQ(f->Label1->Caption(), "Symbols &here");
