@@ -42,7 +42,7 @@ CHTTP::CHTTP()
       MaxTransferredData(4096),
       FollowRedirects(frNever),
       LocalFileHandle(INVALID_HANDLE_VALUE),
-      Busy(false),
+      InAction(false),
       RedirectDepth(0),
       ResponseError(0),
       ResponseErrorText(nullptr),
@@ -81,7 +81,7 @@ int CHTTP::Reset() {
 }
 
 int CHTTP::DoAction(int action) {
-  if (action != 0 && (Action != 0 || Busy)) {
+  if (action != 0 && (Action != 0 || InAction)) {
     // A handler of a running action may not start another one, not even after Interrupt:
     // the outer call still owns the connection and the parser.
     SetFixedErrorText(kBusyText);
@@ -94,12 +94,12 @@ int CHTTP::DoAction(int action) {
     StatusLine.Set(0u);
     Location.Set(0u);
     ContentLength = 0;
-    if (Action != 0 || Busy) Interrupt();
+    if (Action != 0 || InAction) Interrupt();
     Action = 0;
     Connect(false);
     return 0;
   }
-  Busy = true;
+  InAction = true;
   RedirectDepth = 0;
   int result;
   try {
@@ -108,13 +108,13 @@ int CHTTP::DoAction(int action) {
     Recover();
     throw;
   }
-  Busy = false;
+  InAction = false;
   return result;
 }
 
 void CHTTP::Recover() {
   Action = 0;
-  Busy = false;
+  InAction = false;
   RedirectDepth = 0;
   InterruptRequest = false;
   Interrupted = false;

@@ -93,7 +93,7 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   // Leaves the engine idle and disconnected after an exception from a handler.
   void Recover();
 
-  bool Busy;                    // an action call is on the stack
+  bool InAction;                // an action call is on the stack
   std::uint32_t RedirectDepth;  // redirects followed in a row
   int ResponseError;
   const char* ResponseErrorText;

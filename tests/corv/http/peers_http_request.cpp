@@ -155,6 +155,20 @@ TEST(HTTPRequestBytes, LineBreaksAreRefusedBeforeConnecting) {
   EXPECT_EQ(cap.Connections(), 1);
 }
 
+TEST(HTTPRequestBytes, RedirectWithoutLocationAsksForTheRootOfTheSameServer) {
+  HttpCapture cap(HttpCapture::Mode::Reply, "HTTP/1.0 302 Found\r\nX-A: 1\r\n\r\nmoved");
+  Engine e;
+  e.http.FollowRedirects = frAlways;
+  // Every answer is the same 302, so the bound ends it.
+  EXPECT_EQ(e.Get(cap.Url("/start?x")), HTTP_STATUS_FAILED);
+  EXPECT_EQ(e.Error(), "302 Found");
+  EXPECT_EQ(cap.NextRequest(), "GET /start?x HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAgent + "\r\n");
+  EXPECT_EQ(cap.NextRequest(), "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAgent + "\r\n");
+  EXPECT_EQ(cap.Connections(), static_cast<int>(CHTTP::kMaxRedirects) + 1);
+  EXPECT_EQ(std::string(e.http.URLServer.Text()), "127.0.0.1");
+  EXPECT_EQ(e.http.URLPort, cap.port());
+}
+
 TEST(HTTPRequestFailures, NoServerAndBadScheme) {
   Engine e;
   e.http.SetURL("/only/a/path", false);
