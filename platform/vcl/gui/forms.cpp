@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPixmap>
+#include <QTimer>
 #include <QScreen>
 #include <QGuiApplication>
 #include <errno.h>
@@ -193,6 +194,17 @@ AnsiString TApplication::FTitle() const {
 }
 
 void TApplication::Run() {
+  // For demos and checks: VCL_GRAB_PNG=<file> saves the main form as shown after
+  // VCL_GRAB_AFTER_MS (default 3000) milliseconds.
+  if (const char* grab = std::getenv("VCL_GRAB_PNG"); grab && *grab && mainForm_) {
+    const char* after = std::getenv("VCL_GRAB_AFTER_MS");
+    const int ms = after ? vcl::CAtoi(after) : 3000;
+    const AnsiString path(grab);
+    QTimer::singleShot(ms < 0 ? 0 : ms, [this, path] {
+      if (mainForm_ && !mainForm_->SaveToPng(path))
+        std::fprintf(stderr, "%s: cannot write %s\n", FTitle().c_str(), path.c_str());
+    });
+  }
   if (mainForm_) mainForm_->Show();
   while (HandleMessage()) {
   }
