@@ -134,21 +134,21 @@ std::string FormValue::Text() const {
 
 const PropInfo* ClassInfo::FindProp(std::string_view propName) const {
   std::string key = Lower(propName);
-  for (const ClassInfo* c = this; c; c = c->parent)
+  for (const ClassInfo* c = this; c; c = c->Parent())
     for (auto it = c->props.rbegin(); it != c->props.rend(); ++it)
       if (Lower(it->name) == key) return &*it;
   return nullptr;
 }
 
 bool ClassInfo::InheritsFrom(const ClassInfo* other) const {
-  for (const ClassInfo* c = this; c; c = c->parent)
+  for (const ClassInfo* c = this; c; c = c->Parent())
     if (c == other) return true;
   return false;
 }
 
 std::vector<const PropInfo*> ClassInfo::AllProps() const {
   std::vector<const ClassInfo*> chain;
-  for (const ClassInfo* c = this; c; c = c->parent) chain.insert(chain.begin(), c);
+  for (const ClassInfo* c = this; c; c = c->Parent()) chain.insert(chain.begin(), c);
   std::vector<const PropInfo*> out;
   for (const ClassInfo* c : chain)
     for (const PropInfo& p : c->props) {
@@ -182,7 +182,12 @@ const ClassInfo* ClassOf(const std::type_info& type) {
 
 const ClassInfo* ClassOf(const TObject* obj) { return obj ? ClassOf(typeid(*obj)) : nullptr; }
 
-ClassInfo& RegisterClassInfo(const std::type_info& type, std::string name, const ClassInfo* parent) {
+const ClassInfo* ClassInfo::Parent() const {
+  if (!parent_ && parentType) parent_ = ClassOf(*parentType);
+  return parent_;
+}
+
+ClassInfo& RegisterClassInfo(const std::type_info& type, std::string name, const std::type_info* parentType) {
   EnsureCore();
   Registry& r = Reg();
   std::lock_guard<std::mutex> lock(r.mu);
@@ -190,7 +195,7 @@ ClassInfo& RegisterClassInfo(const std::type_info& type, std::string name, const
   if (it != r.byType.end()) return *it->second;
   auto info = std::make_unique<ClassInfo>();
   info->name = std::move(name);
-  info->parent = parent;
+  info->parentType = parentType;
   ClassInfo* p = info.get();
   r.classes.push_back(std::move(info));
   r.byType[std::type_index(type)] = p;

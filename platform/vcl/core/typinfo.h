@@ -78,7 +78,9 @@ struct PropInfo {
 class ClassInfo {
  public:
   std::string name;
-  const ClassInfo* parent = nullptr;
+  // The ancestor's entry, found when first asked: units may register in any order.
+  const ClassInfo* Parent() const;
+  const std::type_info* parentType = nullptr;
   std::function<TComponent*(TComponent* owner)> create;  // null: abstract or not a component
   std::vector<PropInfo> props;
   std::string palettePage;  // where RegisterComponents put it; empty when nowhere
@@ -89,13 +91,17 @@ class ClassInfo {
   bool InheritsFrom(const ClassInfo* other) const;
   // Every property, ancestors' first.
   std::vector<const PropInfo*> AllProps() const;
+
+ private:
+  mutable const ClassInfo* parent_ = nullptr;
 };
 
 const ClassInfo* FindClass(std::string_view name);
 // Registered class info of the object's dynamic type; null when it is not registered.
 const ClassInfo* ClassOf(const TObject* obj);
 const ClassInfo* ClassOf(const std::type_info& type);
-ClassInfo& RegisterClassInfo(const std::type_info& type, std::string name, const ClassInfo* parent);
+// parentType: the C++ base whose entry is the ancestor (null for none).
+ClassInfo& RegisterClassInfo(const std::type_info& type, std::string name, const std::type_info* parentType);
 
 // Identifiers of an enumeration type, for properties and sets of it.
 void RegisterEnumNames(const std::type_info& type, std::vector<std::pair<std::string, long long>> names);
@@ -286,8 +292,7 @@ class ClassBuilder {
 // factory so descriptions can create them; registering again returns the same entry.
 template <class C, class Base>
 ClassBuilder<C> RegisterClass(const char* name) {
-  const ClassInfo* parent = std::is_same_v<Base, TObject> ? nullptr : ClassOf(typeid(Base));
-  ClassInfo& info = RegisterClassInfo(typeid(C), name, parent);
+  ClassInfo& info = RegisterClassInfo(typeid(C), name, std::is_same_v<Base, TObject> ? nullptr : &typeid(Base));
   if constexpr (std::is_base_of_v<TComponent, C> && !std::is_abstract_v<C> &&
                 std::is_constructible_v<C, TComponent*>) {
     info.create = [](TComponent* owner) -> TComponent* { return new C(owner); };

@@ -72,7 +72,7 @@ void TForm::LoadForm(std::string_view description) {
   vcl::ControlsRegistered();
   vcl::FormObject parsed = vcl::ParseForm(description);
   // The form's own class joins the registry under the name its description gives it.
-  if (!vcl::ClassOf(this)) vcl::RegisterClassInfo(typeid(*this), parsed.className, vcl::ClassOf(typeid(TForm)));
+  if (!vcl::ClassOf(this)) vcl::RegisterClassInfo(typeid(*this), parsed.className, &typeid(TForm));
   if (!parsed.name.empty() && Name().IsEmpty()) SetName(AnsiString(parsed.name));
   vcl::ReadRootComponent(this, parsed);
 }

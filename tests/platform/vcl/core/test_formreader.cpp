@@ -290,6 +290,32 @@ TEST(FormReader, WritesStoredPropertiesThatDifferFromTheirDefaults) {
   EXPECT_TRUE(found);
 }
 
+namespace {
+// Registered before its base, as units in another order of initialisation would.
+class TLateBase : public TComponent {
+ public:
+  explicit TLateBase(TComponent* o) : TComponent(o) {}
+  int FDepth() const { return depth_; }
+  void FSetDepth(int v) { depth_ = v; }
+
+ private:
+  int depth_ = 0;
+};
+class TLateChild : public TLateBase {
+ public:
+  explicit TLateChild(TComponent* o) : TLateBase(o) {}
+};
+}  // namespace
+
+TEST(FormReader, DescendantsRegisteredBeforeTheirBaseStillInherit) {
+  vcl::RegisterClass<TLateChild, TLateBase>("TLateChild");
+  vcl::RegisterClass<TLateBase, TComponent>("TLateBase").Property("Depth", &TLateBase::FDepth, &TLateBase::FSetDepth);
+  TComponent owner(nullptr);
+  TComponent* c = vcl::ReadComponent("object Late: TLateChild\n  Depth = 7\nend\n", &owner);
+  EXPECT_EQ(static_cast<TLateChild*>(c)->FDepth(), 7);
+  EXPECT_TRUE(c->InheritsFrom(vcl::FindClass("TComponent")));
+}
+
 TEST(FormReader, ComponentsRegisterOnPalettePages) {
   RegisterComponents<TCtl, TTestForm>("Samples");
   EXPECT_EQ(vcl::ComponentsOnPage("Samples"), (std::vector<std::string>{"TCtl", "TTestForm"}));
