@@ -66,26 +66,28 @@ class AnsiString {
   AnsiString& operator+=(const char* rhs);
   AnsiString& operator+=(char c) { s_ += c; return *this; }
 
-  friend AnsiString operator+(const AnsiString& a, const AnsiString& b) { return AnsiString(a.s_ + b.s_); }
-  friend AnsiString operator+(const AnsiString& a, const char* b) { AnsiString r(a); r += b; return r; }
-  friend AnsiString operator+(const char* a, const AnsiString& b) { AnsiString r(a); r += b; return r; }
-  friend AnsiString operator+(const AnsiString& a, char b) { AnsiString r(a); r += b; return r; }
-
   // Byte-wise comparison, as the "C" locale orders.
   int Compare(const AnsiString& rhs) const { return s_.compare(rhs.s_); }
   int CompareIC(const AnsiString& rhs) const;
-  friend bool operator==(const AnsiString& a, const AnsiString& b) { return a.s_ == b.s_; }
-  friend bool operator==(const AnsiString& a, const char* b) { return a.s_ == (b ? b : ""); }
-  friend bool operator!=(const AnsiString& a, const AnsiString& b) { return a.s_ != b.s_; }
-  friend bool operator!=(const AnsiString& a, const char* b) { return !(a == b); }
-  friend bool operator<(const AnsiString& a, const AnsiString& b) { return a.s_ < b.s_; }
-  friend bool operator>(const AnsiString& a, const AnsiString& b) { return a.s_ > b.s_; }
-  friend bool operator<=(const AnsiString& a, const AnsiString& b) { return a.s_ <= b.s_; }
-  friend bool operator>=(const AnsiString& a, const AnsiString& b) { return a.s_ >= b.s_; }
 
  private:
   std::string s_;
 };
+
+// Free operators (not hidden friends), so properties and grid cells that convert to AnsiString
+// compare and concatenate too: `if (Edit1->Text == "") ...`.
+inline AnsiString operator+(const AnsiString& a, const AnsiString& b) { return AnsiString(a.str() + b.str()); }
+inline AnsiString operator+(const AnsiString& a, const char* b) { AnsiString r(a); r += b; return r; }
+inline AnsiString operator+(const char* a, const AnsiString& b) { AnsiString r(a); r += b; return r; }
+inline AnsiString operator+(const AnsiString& a, char b) { AnsiString r(a); r += b; return r; }
+inline bool operator==(const AnsiString& a, const AnsiString& b) { return a.str() == b.str(); }
+inline bool operator==(const AnsiString& a, const char* b) { return a.str() == (b ? b : ""); }
+inline bool operator!=(const AnsiString& a, const AnsiString& b) { return !(a == b); }
+inline bool operator!=(const AnsiString& a, const char* b) { return !(a == b); }
+inline bool operator<(const AnsiString& a, const AnsiString& b) { return a.str() < b.str(); }
+inline bool operator>(const AnsiString& a, const AnsiString& b) { return a.str() > b.str(); }
+inline bool operator<=(const AnsiString& a, const AnsiString& b) { return a.str() <= b.str(); }
+inline bool operator>=(const AnsiString& a, const AnsiString& b) { return a.str() >= b.str(); }
 
 std::ostream& operator<<(std::ostream& os, const AnsiString& s);
 

@@ -209,6 +209,25 @@ TEST(Forms, EditChangeEventsFollowTheText) {
   delete f;
 }
 
+TEST(Forms, PropertiesReadLikeTheirValues) {
+  auto* f = new TSampleForm(nullptr);
+  f->eProxy->Text = "";
+  EXPECT_TRUE(f->eProxy->Text == "");
+  f->eProxy->Text = f->eSymbols->Text;
+  EXPECT_TRUE(f->eProxy->Text != "");
+  EXPECT_EQ("[" + f->eProxy->Text + "]", "[QVTR MSFT]");
+  EXPECT_EQ(f->eProxy->Text().SubString(1, 4), "QVTR");
+  f->sgQuotes->Cells[1][1] = "23.45";
+  EXPECT_TRUE(f->sgQuotes->Cells[1][1] == "23.45");
+  EXPECT_EQ(f->sgQuotes->Cells[1][1] + "!", "23.45!");
+  EXPECT_EQ(f->sgQuotes->Cells[1][1]().Pos("."), 3);
+  f->Label1->Caption = f->sgQuotes->Cells[1][1];
+  EXPECT_EQ(f->Label1->Caption(), "23.45");
+  f->sgQuotes->RowCount = f->sgQuotes->RowCount + 1;
+  EXPECT_EQ(f->sgQuotes->RowCount(), 4);
+  delete f;
+}
+
 TEST(Forms, ButtonClickRunsWhileDisabled) {
   auto* f = new TSampleForm(nullptr);
   f->bGo->Enabled = false;
