@@ -37,7 +37,7 @@ constexpr int kFrameHeight = 27;
 TForm::TForm(TComponent* owner) : TWinControl(owner) {
   auto* w = new QWidget;
   w->setAttribute(Qt::WA_DeleteOnClose, false);
-  new vcl::detail::EventHook(w, [this, w](QEvent* e) {
+  hook_ = new vcl::detail::EventHook(w, [this, w](QEvent* e) {
     if (e->type() == QEvent::Close) {
       // Closing by the window system goes through Close(): OnClose decides.
       e->ignore();
@@ -64,6 +64,7 @@ TForm::TForm(TComponent* owner) : TWinControl(owner) {
 TForm::~TForm() {
   if (OnDestroy) vcl::Guarded(this, [this] { OnDestroy(this); });
   if (Application && Application->mainForm_ == this) Application->mainForm_ = nullptr;
+  delete hook_;  // no event of the dying widget reaches this form any more
   // The controls go first, while the form's widget still holds theirs.
   DestroyComponents();
 }
@@ -108,7 +109,6 @@ void TForm::VisibleChanged() {
   w->move(FLeft(), FTop());
   w->resize(clientWidth_, clientHeight_);
   w->show();
-  shownOnce_ = true;
 }
 
 void TForm::Show() {

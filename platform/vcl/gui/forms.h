@@ -28,6 +28,8 @@
 
 #include "platform/vcl/gui/controls.h"
 
+class QObject;
+
 enum TPosition { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter,
                  poDesktopCenter, poMainFormCenter, poOwnerFormCenter };
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
@@ -79,7 +81,7 @@ class TForm : public TWinControl {
 
  private:
   bool created_ = false;
-  bool shownOnce_ = false;
+  QObject* hook_ = nullptr;
   int clientWidth_ = 0, clientHeight_ = 0;
   TPosition position_ = poDesigned;
   TWinControl* active_ = nullptr;
