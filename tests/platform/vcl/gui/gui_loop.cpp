@@ -221,3 +221,23 @@ TEST(Loop, ScreenCursorOverridesAndRestores) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(Screen->Cursor(), crDefault);
 }
+
+TEST(Loop, GuiGetsTurnsWhileTheQueueStaysBusy) {
+  TestWindow win;
+  const auto start = guitest::Clock::now();
+  long long guiTurnAt = -1;
+  int messages = 0;
+  // Each message posts the next one for 200 ms, so the queue is never empty meanwhile.
+  TestWindow::Action() = [&](UINT, WPARAM) {
+    ++messages;
+    if (guitest::MsSince(start) < 200) PostMessageA(win.hwnd, WM_USER, 0, 0);
+    else PostQuitMessage(0);
+  };
+  QTimer::singleShot(0, [&] { guiTurnAt = guitest::MsSince(start); });
+  PostMessageA(win.hwnd, WM_USER, 0, 0);
+  while (Application->HandleMessage()) {
+  }
+  EXPECT_GT(messages, 100);
+  ASSERT_GE(guiTurnAt, 0);
+  EXPECT_LT(guiTurnAt, 150);  // long before the flood ended
+}
