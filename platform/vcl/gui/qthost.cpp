@@ -59,11 +59,14 @@ class QtHost final : public win32::Host {
     // Repeating: if a nested wait runs while this one's time passes, the flag is still set
     // when control returns here, and another tick follows anyway.
     if (timeoutMs > 0) timers_[depth]->start(timeoutMs);
-    const std::uint64_t fdStart = fdEvents_;
+    // Any wake or fd callback since the start ends the wait, also one that a nested wait
+    // (run by a GUI event in here) took: the caller looks at the queue again.
+    const std::uint64_t activityStart = activity_;
     for (;;) {
       QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
       lastQtTurn_ = Clock::now();
-      if (pending_ || ConsumeWake() || fdEvents_ != fdStart || timedOut_[depth]) break;
+      ConsumeWake();
+      if (pending_ || activity_ != activityStart || timedOut_[depth]) break;
     }
     timers_[depth]->stop();
     --depth_;
@@ -144,6 +147,7 @@ class QtHost final : public win32::Host {
     const std::uint64_t w = wakes_.load(std::memory_order_acquire);
     if (w == seenWakes_) return false;
     seenWakes_ = w;
+    ++activity_;
     return true;
   }
 
@@ -165,7 +169,7 @@ class QtHost final : public win32::Host {
   void Fire(WatchEntry& w, short revents) {
     if (revents & POLLNVAL) SetEvents(IdOf(&w), 0);  // a closed fd would report on every pass
     win32::FdCallback cb = w.callback;
-    ++fdEvents_;
+    ++activity_;
     ++callbackDepth_;
     try {
       cb(revents);
@@ -218,7 +222,7 @@ class QtHost final : public win32::Host {
   std::unique_ptr<QSocketNotifier> wakeNotifier_;
   std::atomic<std::uint64_t> wakes_{0};
   std::uint64_t seenWakes_ = 0;
-  std::uint64_t fdEvents_ = 0;
+  std::uint64_t activity_ = 0;  // wakes taken and fd callbacks run
   int callbackDepth_ = 0;
   std::exception_ptr pending_;
   std::size_t depth_ = 0;

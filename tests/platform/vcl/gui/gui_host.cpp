@@ -136,6 +136,24 @@ TEST(QtHost, TimeOutOfAnOuterWaitSurvivesANestedWait) {
   EXPECT_LT(outer, 4000);
 }
 
+TEST(QtHost, WakeTakenByANestedWaitAlsoEndsTheOuterOne) {
+  win32::Host& host = win32::CurrentHost();
+  bool innerDone = false;
+  QTimer::singleShot(10, [&] {
+    std::thread waker([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      host.Wake();
+    });
+    host.Wait(5000);  // takes the wake
+    waker.join();
+    innerDone = true;
+  });
+  const auto start = Clock::now();
+  host.Wait(5000);
+  EXPECT_TRUE(innerDone);
+  EXPECT_LT(MsSince(start), 2000);
+}
+
 TEST(QtHost, ZeroWaitPollsFdsWithoutBlocking) {
   win32::Host& host = win32::CurrentHost();
   SocketPair sp;
