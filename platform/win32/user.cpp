@@ -437,8 +437,17 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remo
   }
   ThreadState& ts = ThisThread();
   const bool remove = removeFlags & PM_REMOVE;
+  // A queue that never empties (a bulk receive re-posts its reads) must still give the host,
+  // and so the GUI, a turn at least every millisecond.
+  thread_local Clock::time_point lastTurn;
+  const Clock::time_point now = Clock::now();
+  if (now - lastTurn >= std::chrono::milliseconds(1)) {
+    lastTurn = now;
+    ts.EnsureHost().Wait(0);
+  }
   if (Peek(ts, msg, hwnd, filterMin, filterMax, remove)) return TRUE;
   // Let ready fds turn into messages, as the stack would have posted them on Windows.
+  lastTurn = now;
   ts.EnsureHost().Wait(0);
   return Peek(ts, msg, hwnd, filterMin, filterMax, remove) ? TRUE : FALSE;
 }

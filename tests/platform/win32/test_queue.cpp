@@ -426,3 +426,42 @@ TEST(Host, InstalledHostIsTheOneWaitedOn) {
 }
 
 }  // namespace
+
+namespace {
+int reposts = 0;
+LRESULT CALLBACK Repost(HWND hwnd, UINT msg, WPARAM, LPARAM) {
+  if (msg == WM_USER + 1) {
+    ++reposts;
+    PostMessageA(hwnd, WM_USER + 1, 0, 0);
+  }
+  return 0;
+}
+}  // namespace
+
+TEST(Host, AQueueThatNeverEmptiesStillGivesTheHostATurn) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = Repost;
+  wc.lpszClassName = "Test_Repost";
+  ASSERT_NE(RegisterClassA(&wc), 0);
+  HWND busy = CreateWindowExA(0, "Test_Repost", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(busy, nullptr);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  bool seen = false;
+  const int id = win32::CurrentHost().Watch(fds[0], POLLIN, [&](short) { seen = true; });
+  ASSERT_EQ(write(fds[1], "x", 1), 1);
+  reposts = 0;
+  PostMessageA(busy, WM_USER + 1, 0, 0);
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  MSG m;
+  while (!seen && Clock::now() < deadline && PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  EXPECT_TRUE(seen) << "the fd callback never ran while the queue was busy";
+  EXPECT_GT(reposts, 0);
+  win32::CurrentHost().Unwatch(id);
+  DestroyWindow(busy);
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  UnregisterClassA("Test_Repost", nullptr);
+  close(fds[0]);
+  close(fds[1]);
+}
