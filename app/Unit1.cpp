@@ -1,8 +1,6 @@
 #include "app/Unit1.h"
 
 #include <cstdlib>
-#include <locale>
-#include <sstream>
 
 #include "app/Misc.h"
 #include "app/evtavek232.h"
@@ -16,16 +14,7 @@ int StartupPortEntry = 0;
 
 namespace {
 
-// The runtime's lenient conversions: the longest leading number, 0 when there is none.
-// Always the "C" locale, whatever the GUI toolkit set.
-double LeadingDouble(const AnsiString& text) {
-  std::istringstream in(text.str());
-  in.imbue(std::locale::classic());
-  double value = 0;
-  if (!(in >> value)) return 0;
-  return value;
-}
-
+// The runtime's lenient conversion: the longest leading number, 0 when there is none.
 int LeadingInt(const AnsiString& text) {
   const long value = std::strtol(text.c_str(), nullptr, 10);
   if (value > 0x7FFFFFFFL) return 0x7FFFFFFF;
@@ -35,7 +24,8 @@ int LeadingInt(const AnsiString& text) {
 
 // 2 above zero, 1 at zero, 0 below (or for no number at all: 1).
 unsigned char SignCode(const AnsiString& change) {
-  const double value = LeadingDouble(change);
+  // The runtime's atof: "5e" reads as 5, where a stream would give up and read 0.
+  const double value = vcl::CAtof(change.c_str());
   if (value > 0) return 2;
   if (value == 0) return 1;
   return 0;

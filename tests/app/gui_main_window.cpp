@@ -173,6 +173,11 @@ TEST_F(MainWindow, SendLastTurnsRowOneIntoThePricePacket) {
   EXPECT_EQ(SendLast(), "frame AA 00 06 00 01 02 03 04 05 EA: price 123.45 down");
   SetRow1("9.99", "N/A");
   EXPECT_EQ(SendLast(), "frame AA 00 06 01 00 00 09 09 09 DD: price 9.99 unchanged");
+  // The Change cell reads as the runtime reads numbers: its longest leading number.
+  SetRow1("2.50", "5e");
+  EXPECT_EQ(SendLast(), "frame AA 00 06 02 00 00 02 05 00 F0: price 2.50 up");
+  SetRow1("2.50", " -1e-1x");
+  EXPECT_EQ(SendLast(), "frame AA 00 06 00 00 00 02 05 00 F2: price 2.50 down");
   EXPECT_TRUE(dialogs_.empty());
 }
 
@@ -269,9 +274,11 @@ TEST_F(MainWindow, EnterInTheSymbolsClicksGetDataEvenWhenDisabled) {
 }
 
 TEST_F(MainWindow, FailuresAreShownAsErrorDialogs) {
-  // Closing the COM Port window closes the port.
-  ComPortForm->Show();
+  // "COM Port" shows the window; closing it closes the port.
+  Form1->Button5->Click();
+  EXPECT_TRUE(ComPortForm->Visible());
   ComPortForm->Close();
+  EXPECT_FALSE(ComPortForm->Visible());
   EXPECT_TRUE(PortFree());
   ComPortForm->Button1->Click();
   ASSERT_EQ(dialogs_.size(), 1u);
@@ -294,8 +301,11 @@ TEST_F(MainWindow, FailuresAreShownAsErrorDialogs) {
   EXPECT_FALSE(PortFree());
 }
 
-TEST_F(MainWindow, ExitClosesThePort) {
-  ComPortForm->cbNames->ItemIndex = 0;
+TEST_F(MainWindow, ClosingTheMainWindowOrExitClosesThePort) {
+  ASSERT_FALSE(PortFree());
+  TCloseAction action = caHide;
+  Form1->OnClose(Form1, action);
+  EXPECT_TRUE(PortFree());
   ComPortForm->Button2->Click();
   ASSERT_FALSE(PortFree());
   Form1->Button6->Click();

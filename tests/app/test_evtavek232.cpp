@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -206,6 +209,36 @@ TEST_F(LinkToDisplay, FailedLineSetUpLeavesNoPortOpen) {
   EXPECT_TRUE(PortFree());
   const unsigned char b = 1;
   EXPECT_FALSE(SendFrame(&b, 1));
+}
+
+// A line left at 9600 baud, two stop bits, hardware and software flow control by an earlier
+// user: opening sets 19200 baud, one stop bit, no flow control. The master end of a
+// pseudo-terminal reads the state of the line the program opened; a pseudo-terminal always
+// carries 8 bits without parity, so those two settings cannot be seen here.
+TEST(LineSetUp, OpenSetsNineteenTwoHundredBaudOneStopBitNoFlowControl) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  setenv("TAVLIN_COM8", ptsname(master), 1);
+  termios before{};
+  ASSERT_EQ(tcgetattr(master, &before), 0);
+  cfsetispeed(&before, B9600);
+  cfsetospeed(&before, B9600);
+  before.c_cflag |= CSTOPB | CRTSCTS;
+  before.c_iflag |= IXON | IXOFF;
+  ASSERT_EQ(tcsetattr(master, TCSANOW, &before), 0);
+
+  ASSERT_TRUE(OpenPort("COM8"));
+  termios line{};
+  ASSERT_EQ(tcgetattr(master, &line), 0);
+  EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B19200));
+  EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B19200));
+  EXPECT_EQ(line.c_cflag & (CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(line.c_iflag & (IXON | IXOFF), 0u);
+  EXPECT_TRUE(ClosePort());
+  unsetenv("TAVLIN_COM8");
+  close(master);
 }
 
 // Port listing from a sysfs tree of the test's own.
