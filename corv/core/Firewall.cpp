@@ -23,13 +23,12 @@ const char* Socks5ConnectText(unsigned code) {
   }
 }
 
-// Offset just past the empty line that ends a tunnel reply's header, or 0 when it has not
-// arrived yet.
+// Offset just past the first CR LF CR LF or LF LF that ends a tunnel reply's header, or 0
+// when it has not arrived yet.
 std::uint32_t EndOfHeader(const char* text, std::uint32_t n) {
   for (std::uint32_t i = 0; i + 1 < n; ++i) {
-    if (text[i] != '\n') continue;
-    if (text[i + 1] == '\n') return i + 2;
-    if (i + 2 < n && text[i + 1] == '\r' && text[i + 2] == '\n') return i + 3;
+    if (text[i] == '\n' && text[i + 1] == '\n') return i + 2;
+    if (i + 3 < n && std::memcmp(text + i, "\r\n\r\n", 4) == 0) return i + 4;
   }
   return 0;
 }

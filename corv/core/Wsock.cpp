@@ -6,8 +6,8 @@
 
 namespace {
 
-// Any input or message of the thread wakes a wait pass.
-constexpr DWORD kWakeOnAnyInput = QS_ALLINPUT;
+// Any input, posted message, timer or paint of the thread wakes a wait pass.
+constexpr DWORD kWakeOnAnyInput = 0xFF;
 
 void CopyCut(char* out, std::size_t room, const char* text) {
   std::size_t n = text ? std::strlen(text) : 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ class RecordingPort : public CIPPortMsg {
   }
   int SendProgress(WORD bytes) override {
     progress.push_back(bytes);
+    // What the report should say: every partial send so far, cut to 16 bits.
+    sentBeforeProgress += static_cast<std::uint32_t>(BytesSent);
+    expectedProgress.push_back(static_cast<WORD>(sentBeforeProgress));
     return 0;
   }
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
@@ -64,6 +68,8 @@ class RecordingPort : public CIPPortMsg {
   std::vector<std::string> events;
   std::vector<std::string> pieces;
   std::vector<WORD> progress;
+  std::vector<WORD> expectedProgress;
+  std::uint32_t sentBeforeProgress = 0;
   std::string lastErrorText;
   bool recordData = true;
   bool passDataOn = true;

@@ -9,6 +9,7 @@
 #include "tests/peers/process.h"
 #include "tests/peers/scripted.h"
 
+using corvtest::Aim;
 using corvtest::Bytes;
 using corvtest::PumpUntil;
 using corvtest::RecordingPort;
@@ -154,17 +155,26 @@ TEST_F(Firewall, Socks5WithoutPasswordOffersNoAuthentication) {
 }
 
 TEST_F(Firewall, Socks5NameIsLeftToTheProxy) {
-  const std::string name = "no-such-host.invalid";
-  server.Accept()
-      .Expect(Bytes({5, 1, 0}))
-      .Send(Bytes({5, 0}))
-      .Expect(Bytes({5, 1, 0, 3, static_cast<int>(name.size())}) + name + Bytes({0x08, 0x49}))
-      .Send(kSocks5Ok)
-      .Stall()
-      .Start();
-  Through(fwSOCKS5, ("*" + name).c_str());
-  ASSERT_EQ(0, port.ConnectAndWait());
-  EXPECT_EQ("", server.failures());
+  // The longest name the length byte can carry goes out whole.
+  for (const std::string& name : {std::string("no-such-host.invalid"), std::string(255, 'n')}) {
+    peers::ScriptedServer proxy;
+    proxy.Accept()
+        .Expect(Bytes({5, 1, 0}))
+        .Send(Bytes({5, 0}))
+        .Expect(Bytes({5, 1, 0, 3, static_cast<int>(name.size())}) + name + Bytes({0x08, 0x49}))
+        .Send(kSocks5Ok)
+        .Stall()
+        .Start();
+    RecordingPort p;
+    ASSERT_TRUE(p.Init());
+    p.Firewall.FirewallType = fwSOCKS5;
+    ASSERT_EQ(0, p.Firewall.SetFirewallHost("127.0.0.1"));
+    p.Firewall.FirewallPort = static_cast<WORD>(proxy.port());
+    ASSERT_EQ(0, p.SetRemoteHost(("*" + name).c_str()));
+    p.SetRemotePort(2121);
+    EXPECT_EQ(0, p.ConnectAndWait()) << name.size();
+    EXPECT_EQ("", proxy.failures());
+  }
 }
 
 TEST_F(Firewall, Socks5ReplySplitAndFollowedByData) {
@@ -190,14 +200,25 @@ TEST_F(Firewall, Socks5ReplySplitAndFollowedByData) {
   EXPECT_EQ("ab|eol", port.pieces[0]);
 }
 
-TEST_F(Firewall, Socks5ReplyWithAnIPv6BoundAddressKeepsTheFollowingBytes) {
-  std::string reply = Bytes({5, 0, 0, 4}) + std::string(16, '\x01') + Bytes({0, 80});
-  server.Accept().Expect(Bytes({5, 1, 0})).Send(Bytes({5, 0})).Expect(kSocks5Connect).Send(reply + "+OK\n").Stall().Start();
-  Through(fwSOCKS5);
-  ASSERT_EQ(0, port.SetEOL("\n", 1));
-  ASSERT_EQ(0, port.ConnectAndWait());
-  ASSERT_EQ(0, port.WaitForLine());
-  EXPECT_EQ("+OK", ReplyText());
+TEST_F(Firewall, Socks5ReplyWithAnIPv6OrNameBoundAddressKeepsTheFollowingBytes) {
+  const std::string replies[] = {
+      Bytes({5, 0, 0, 4}) + std::string(16, '\x01') + Bytes({0, 80}),
+      Bytes({5, 0, 0, 3, 9}) + "proxy.lan" + Bytes({0, 80}),
+  };
+  for (const std::string& reply : replies) {
+    peers::ScriptedServer proxy;
+    proxy.Accept().Expect(Bytes({5, 1, 0})).Send(Bytes({5, 0})).Expect(kSocks5Connect).Send(reply + "+OK\n").Stall().Start();
+    RecordingPort p;
+    ASSERT_TRUE(p.Init());
+    p.Firewall.FirewallType = fwSOCKS5;
+    ASSERT_EQ(0, p.Firewall.SetFirewallHost("127.0.0.1"));
+    p.Firewall.FirewallPort = static_cast<WORD>(proxy.port());
+    Aim(p, 2121);
+    ASSERT_EQ(0, p.SetEOL("\n", 1));
+    ASSERT_EQ(0, p.ConnectAndWait());
+    ASSERT_EQ(0, p.WaitForLine());
+    EXPECT_EQ("+OK", std::string(p.Reply.Text(), p.Reply.Length()));
+  }
 }
 
 TEST_F(Firewall, Socks4HostThatCannotBeResolvedFailsWithTheLookupError) {
@@ -212,7 +233,7 @@ TEST_F(Firewall, Socks4HostThatCannotBeResolvedFailsWithTheLookupError) {
 
 TEST_F(Firewall, Socks5HostNameOver255BytesFailsBeforeAnythingIsSent) {
   server.Accept().ReadUntilClosed().Start();
-  Through(fwSOCKS5, ("*" + std::string(300, 'h')).c_str());
+  Through(fwSOCKS5, ("*" + std::string(256, 'h')).c_str());
   ExpectFailure("RemoteHost name is longer than 255 bytes");
   ASSERT_TRUE(server.WaitDone());
   EXPECT_EQ("", server.received());
@@ -314,17 +335,26 @@ INSTANTIATE_TEST_SUITE_P(Codes, Socks5ConnectFailure,
                                            CodeText{255, "unknown firewall error: 255"}));
 
 TEST_F(Firewall, TunnelRequestAndAGreetingRightAfterTheEmptyLine) {
-  server.Accept()
-      .Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n")
-      .Send("HTTP/1.0 200 Connection established\r\nProxy-agent: x\r\n\r\n220 far server ready\r\n")
-      .Stall()
-      .Start();
-  Through(fwTunnel);
-  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
-  ASSERT_EQ(0, port.ConnectAndWait());
-  ASSERT_EQ(0, port.WaitForLine());
-  EXPECT_EQ("220 far server ready", ReplyText());
-  EXPECT_EQ("", server.failures());
+  // The proxy may end its lines with CR LF or a bare LF.
+  for (const std::string& nl : {std::string("\r\n"), std::string("\n")}) {
+    peers::ScriptedServer proxy;
+    proxy.Accept()
+        .Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n")
+        .Send("HTTP/1.0 200 Connection established" + nl + "Proxy-agent: x" + nl + nl + "220 far server ready\r\n")
+        .Stall()
+        .Start();
+    RecordingPort p;
+    ASSERT_TRUE(p.Init());
+    p.Firewall.FirewallType = fwTunnel;
+    ASSERT_EQ(0, p.Firewall.SetFirewallHost("127.0.0.1"));
+    p.Firewall.FirewallPort = static_cast<WORD>(proxy.port());
+    Aim(p, 2121);
+    ASSERT_EQ(0, p.SetEOL("\r\n", 2));
+    ASSERT_EQ(0, p.ConnectAndWait());
+    ASSERT_EQ(0, p.WaitForLine());
+    EXPECT_EQ("220 far server ready", std::string(p.Reply.Text(), p.Reply.Length()));
+    EXPECT_EQ("", proxy.failures());
+  }
 }
 
 TEST_F(Firewall, TunnelReplySplitAcrossSegments) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 
+#include "corv/core/Alloc.h"
 #include "tests/corv/core/port_testing.h"
 #include "tests/peers/process.h"
 #include "tests/peers/scripted.h"
@@ -200,6 +201,53 @@ TEST_F(MessagePort, ReplyWaitHookRunsOnEveryPassAndCanEndTheWait) {
   ASSERT_EQ(0, hooked.ConnectAndWait());
   EXPECT_EQ(77, hooked.WaitForLine());
   EXPECT_EQ(4, hooked.passes);
+}
+
+TEST_F(MessagePort, WaitForLinePollsTheSocketOnEvery1001stPassWhenReadReportsAreLost) {
+  struct Counting : RecordingPort {
+    int passes = 0;
+    int OnReplyWait() override {
+      ++passes;
+      return 0;
+    }
+  } p;
+  ASSERT_TRUE(p.Init());
+  ASSERT_EQ(0, p.SetEOL("\r\n", 2));
+  p.SetTimeout(20);
+  p.StartTimeout();
+  constexpr UINT kBusy = WM_USER + 9;
+  p.onMessage = [&](UINT m, WPARAM, LPARAM lParam) {
+    // A steady stream of other messages keeps every pass from waiting.
+    if (m == kBusy) {
+      PostMessageA(p.Window, kBusy, 0, 0);
+      return true;
+    }
+    return m == WM_CORV_SOCKET && LOWORD(static_cast<DWORD>(lParam)) == ws::FD_READ;
+  };
+  peers::ScriptedServer server;
+  server.Accept().Send("250 polled\r\n").Stall().Start();
+  Aim(p, server.port());
+  ASSERT_EQ(0, p.ConnectAndWait());
+  ASSERT_TRUE(PumpUntil(p, [&] {
+    ws::u_long avail = 0;
+    WinsockProcs.ioctlsocket(p.Socket, ws::FIONREAD, &avail);
+    return avail >= 12;
+  }));
+  PostMessageA(p.Window, kBusy, 0, 0);
+  ASSERT_EQ(0, p.WaitForLine());
+  EXPECT_EQ("250 polled", std::string(p.Reply.Text(), p.Reply.Length()));
+  EXPECT_EQ(1000, p.passes);
+}
+
+TEST_F(MessagePort, ReplyThatCannotGrowIsReportedAndItsLineEndStillCounts) {
+  port.WaitingForLine = true;
+  const std::string big(500, 'x');
+  {
+    corv::test::AllocFailureScope fail(0, 1000);
+    EXPECT_EQ(0, port.OnDataIn(big.data(), static_cast<WORD>(big.size()), true));
+  }
+  EXPECT_TRUE(port.Has("error 200 Out of memory in DataIn [IPPMsg]."));
+  EXPECT_FALSE(port.WaitingForLine);
 }
 
 TEST_F(MessagePort, ProgressRelayIsSwitchable) {

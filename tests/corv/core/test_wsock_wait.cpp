@@ -91,6 +91,17 @@ TEST_F(WaitLoop, HugeTimeoutDoesNotOverflowIntoAShortOne) {
 }
 
 TEST_F(WaitLoop, InterruptFromADispatchedHandlerEndsTheSamePass) {
+  // A request already standing ends the pass before it takes a message.
+  engine.InterruptRequest = true;
+  PostMessageA(engine.Window, kPing, 0, 0);
+  EXPECT_EQ(0, engine.DoEvents(10, engine.Window));
+  EXPECT_EQ(0, engine.handled);
+  EXPECT_TRUE(engine.Interrupted);
+  MSG left{};
+  ASSERT_TRUE(PeekMessageA(&left, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(kPing, left.message);
+  engine.Interrupted = false;
+
   engine.onMessage = [&](UINT m, WPARAM, LPARAM) {
     if (m == kPing) engine.InterruptRequest = true;
   };
