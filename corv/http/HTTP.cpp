@@ -386,6 +386,28 @@ int CHTTP::OnDataIn(const char* data, WORD length, bool eol) {
   }
 }
 
+// Joins the pieces of a status or header line. False while the line is incomplete, and when it
+// cannot be had (too long, no memory): whatever follows can then no longer be told apart from
+// headers or body, so the rest of the response is ignored. A line's CR is dropped.
+bool CHTTP::WholeLine(const char* data, WORD length, bool eol, char** line, std::uint32_t* n) {
+  switch (Lines.Feed(const_cast<char*>(data), length, eol, line, n)) {
+    case HTTPLineAssembler::kMore:
+      return false;
+    case HTTPLineAssembler::kTooLong:
+      SetResponseError(HTTP_STATUS_FAILED, kLongLineText);
+      ParseState = 3;
+      return false;
+    case HTTPLineAssembler::kNoMemory:
+      SetResponseError(CORV_OUT_OF_MEMORY, "Out of memory.");
+      ParseState = 3;
+      return false;
+    case HTTPLineAssembler::kLine:
+      break;
+  }
+  if (*n > 0 && (*line)[*n - 1] == '\r') --*n;
+  return true;
+}
+
 int CHTTP::StatusLineIn(const char* data, WORD length, bool eol) {
   if (!Lines.Pending()) {
     BodyBytes = 0;
@@ -404,22 +426,8 @@ int CHTTP::StatusLineIn(const char* data, WORD length, bool eol) {
   }
   char* line = nullptr;
   std::uint32_t n = 0;
-  switch (Lines.Feed(const_cast<char*>(data), length, eol, &line, &n)) {
-    case HTTPLineAssembler::kMore:
-      return 0;
-    case HTTPLineAssembler::kTooLong:
-      SetResponseError(HTTP_STATUS_FAILED, kLongLineText);
-      ParseState = 3;
-      return 0;
-    case HTTPLineAssembler::kNoMemory:
-      SetResponseError(CORV_OUT_OF_MEMORY, "Out of memory.");
-      ParseState = 3;
-      return 0;
-    case HTTPLineAssembler::kLine:
-      break;
-  }
+  if (!WholeLine(data, length, eol, &line, &n)) return 0;
   ParseState = 1;
-  if (n > 0 && line[n - 1] == '\r') --n;
   if (StatusLine.Set(n, line) != 0) SetResponseError(CORV_OUT_OF_MEMORY, "Out of memory.");
   return CIPPortMsg::OnDataIn(line, static_cast<WORD>(n > 0xFFFF ? 0xFFFF : n), eol);
 }
@@ -427,22 +435,7 @@ int CHTTP::StatusLineIn(const char* data, WORD length, bool eol) {
 int CHTTP::HeaderLineIn(const char* data, WORD length, bool eol) {
   char* line = nullptr;
   std::uint32_t n = 0;
-  switch (Lines.Feed(const_cast<char*>(data), length, eol, &line, &n)) {
-    case HTTPLineAssembler::kMore:
-      return 0;
-    case HTTPLineAssembler::kTooLong:
-      // Whatever follows can no longer be told apart from headers or body.
-      SetResponseError(HTTP_STATUS_FAILED, kLongLineText);
-      ParseState = 3;
-      return 0;
-    case HTTPLineAssembler::kNoMemory:
-      SetResponseError(CORV_OUT_OF_MEMORY, "Out of memory.");
-      ParseState = 3;
-      return 0;
-    case HTTPLineAssembler::kLine:
-      break;
-  }
-  if (n > 0 && line[n - 1] == '\r') --n;
+  if (!WholeLine(data, length, eol, &line, &n)) return 0;
   if (n == 0) {
     ParseState = 2;
     FireStartTransfer(1);

@@ -83,6 +83,7 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   int FinishResponse(int code);
   int StatusLineIn(const char* data, WORD length, bool eol);
   int HeaderLineIn(const char* data, WORD length, bool eol);
+  bool WholeLine(const char* data, WORD length, bool eol, char** line, std::uint32_t* n);
   int BodyBlock(const char* data, std::uint32_t n);
   void SwitchToBlocks();
   void CloseLocalFile();
