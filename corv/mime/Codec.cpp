@@ -130,6 +130,16 @@ int EncodeQPStream(MyStream* input, MyStream* output, DWORD split) {
       }
     }
     const BYTE* p = reinterpret_cast<const BYTE*>(work);
+    // An escape takes three columns: break the line first when they would pass 75.
+    auto escape = [&](BYTE c) {
+      if (col > 72) {
+        out.Put('=');
+        out.Put2('\r', '\n');
+        col = 0;
+      }
+      out.Hex(c);
+      col += 3;
+    };
     for (DWORD i = 0; i < len; ++i) {
       BYTE c = p[i];
       if (col >= 75) {
@@ -147,22 +157,10 @@ int EncodeQPStream(MyStream* input, MyStream* output, DWORD split) {
           col += 1;
         } else {
           // Escaped like any other byte, so the line stays within 76 characters.
-          if (col > 72) {
-            out.Put('=');
-            out.Put2('\r', '\n');
-            col = 0;
-          }
-          out.Hex(c);
-          col += 3;
+          escape(c);
         }
       } else if (c < '!' || c == 127 || c == '=' || c >= 128) {
-        if (col > 72) {
-          out.Put('=');
-          out.Put2('\r', '\n');
-          col = 0;
-        }
-        out.Hex(c);
-        col += 3;
+        escape(c);
       } else {
         out.Put(static_cast<char>(c));
         col += 1;

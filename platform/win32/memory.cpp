@@ -67,15 +67,24 @@ HGLOBAL GlobalAlloc(UINT flags, std::size_t bytes) {
   return key;
 }
 
+namespace {
+
+// With the heap locked: the block of a handle, or null with ERROR_INVALID_HANDLE.
+Block* FindBlock(Heap& h, HGLOBAL mem) {
+  auto it = h.blocks.find(mem);
+  if (it != h.blocks.end()) return &it->second;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return nullptr;
+}
+
+}  // namespace
+
 HGLOBAL GlobalReAlloc(HGLOBAL mem, std::size_t bytes, UINT flags) {
   Heap& h = TheHeap();
   std::lock_guard lock(h.mutex);
-  auto it = h.blocks.find(mem);
-  if (it == h.blocks.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  Block& b = it->second;
+  Block* found = FindBlock(h, mem);
+  if (!found) return nullptr;
+  Block& b = *found;
   // A fixed or locked block keeps its address unless the caller lets it move.
   const bool mayMove = (b.moveable && b.locks == 0) || (flags & GMEM_MOVEABLE);
   if (bytes > b.size && !mayMove) {
@@ -98,7 +107,7 @@ HGLOBAL GlobalReAlloc(HGLOBAL mem, std::size_t bytes, UINT flags) {
   b.size = bytes;
   if (b.moveable) return mem;
   Block moved = b;
-  h.blocks.erase(it);
+  h.blocks.erase(mem);
   h.blocks.emplace(moved.data, moved);
   return moved.data;
 }
@@ -106,12 +115,9 @@ HGLOBAL GlobalReAlloc(HGLOBAL mem, std::size_t bytes, UINT flags) {
 LPVOID GlobalLock(HGLOBAL mem) {
   Heap& h = TheHeap();
   std::lock_guard lock(h.mutex);
-  auto it = h.blocks.find(mem);
-  if (it == h.blocks.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  Block& b = it->second;
+  Block* found = FindBlock(h, mem);
+  if (!found) return nullptr;
+  Block& b = *found;
   if (b.moveable && b.locks < kMaxLocks) ++b.locks;
   return b.data;
 }
@@ -119,12 +125,9 @@ LPVOID GlobalLock(HGLOBAL mem) {
 BOOL GlobalUnlock(HGLOBAL mem) {
   Heap& h = TheHeap();
   std::lock_guard lock(h.mutex);
-  auto it = h.blocks.find(mem);
-  if (it == h.blocks.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  Block& b = it->second;
+  Block* found = FindBlock(h, mem);
+  if (!found) return FALSE;
+  Block& b = *found;
   if (!b.moveable) {
     // Fixed blocks have no lock count.
     SetLastError(ERROR_SUCCESS);
@@ -157,12 +160,8 @@ HGLOBAL GlobalFree(HGLOBAL mem) {
 std::size_t GlobalSize(HGLOBAL mem) {
   Heap& h = TheHeap();
   std::lock_guard lock(h.mutex);
-  auto it = h.blocks.find(mem);
-  if (it == h.blocks.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  return it->second.size;
+  const Block* b = FindBlock(h, mem);
+  return b ? b->size : 0;
 }
 
 namespace win32::test {

@@ -358,21 +358,25 @@ unsigned char* ExtraSlot(Window& w, int index) {
   return w.extra.data() + index;
 }
 
+// With the registry locked: the extra-memory slot of a window, or null with the last error set.
+unsigned char* ExtraSlot(Registry& r, HWND hwnd, int index) {
+  auto it = r.windows.find(hwnd);
+  if (it == r.windows.end()) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  unsigned char* slot = ExtraSlot(*it->second, index);
+  if (!slot) SetLastError(ERROR_INVALID_INDEX);
+  return slot;
+}
+
 }  // namespace
 
 LONG_PTR SetWindowLongA(HWND hwnd, int index, LONG_PTR value) {
   Registry& r = Reg();
   std::lock_guard lock(r.mutex);
-  auto it = r.windows.find(hwnd);
-  if (it == r.windows.end()) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  unsigned char* slot = ExtraSlot(*it->second, index);
-  if (!slot) {
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-  }
+  unsigned char* slot = ExtraSlot(r, hwnd, index);
+  if (!slot) return 0;
   LONG_PTR old;
   std::memcpy(&old, slot, sizeof old);
   std::memcpy(slot, &value, sizeof value);
@@ -382,16 +386,8 @@ LONG_PTR SetWindowLongA(HWND hwnd, int index, LONG_PTR value) {
 LONG_PTR GetWindowLongA(HWND hwnd, int index) {
   Registry& r = Reg();
   std::lock_guard lock(r.mutex);
-  auto it = r.windows.find(hwnd);
-  if (it == r.windows.end()) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  const unsigned char* slot = ExtraSlot(*it->second, index);
-  if (!slot) {
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-  }
+  const unsigned char* slot = ExtraSlot(r, hwnd, index);
+  if (!slot) return 0;
   LONG_PTR value;
   std::memcpy(&value, slot, sizeof value);
   return value;
