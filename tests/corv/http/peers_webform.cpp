@@ -74,9 +74,11 @@ TEST(WebFormRequestBytes, QueryStringGets) {
   EXPECT_EQ(e.PostData(), "");
 
   // An unknown encoding sends nothing at all.
+  e.form.PostData.SetText("old");
   e.form.SetEncoding(5);
   EXPECT_EQ(e.form.DoAction(kWebFormSubmit), 0);
   EXPECT_EQ(cap.Connections(), 3);
+  EXPECT_EQ(e.PostData(), "");
 }
 
 TEST(WebFormEvents, ResponseEventsInOrderAndNoneForTheRequestBody) {

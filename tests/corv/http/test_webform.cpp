@@ -185,16 +185,6 @@ TEST(WebFormActions, ResetEmptiesVariablesAndRequestButKeepsEncoding) {
   EXPECT_EQ(e.form.Busy, 0);
 }
 
-TEST(WebFormActions, UnknownEncodingSendsNothing) {
-  Engine e;
-  e.Add("a", "1");
-  e.form.PostData.SetText("old");
-  e.form.SetEncoding(3);
-  // No server would fail any request: success here means nothing was tried.
-  EXPECT_EQ(BuildOnly(e), 0);
-  EXPECT_EQ(e.PostData(), "");
-}
-
 TEST(WebFormVariables, AddFormVarKeepsNamesAndValuesPaired) {
   Engine e;
   ASSERT_EQ(e.form.AddFormVar("f", "x"), 0);
