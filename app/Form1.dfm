@@ -240,6 +240,11 @@ object Form1: TForm1
     DefaultRowHeight = 16
     Options = [goFixedVertLine, goFixedHorzLine, goVertLine, goHorzLine, goRangeSelect, goColSizing]
   end
+  object corvWebForm1: TcorvWebForm
+    FirewallPort = 80
+    UserAgent = 'Corvane V5 HTTP/S Component - (c) tavlin Corvane library'
+    OnTransfer = corvWebForm1Transfer
+  end
   object Timer1: TTimer
     Interval = 10000
     OnTimer = Timer1Timer

@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "app/Misc.h"
 #include "app/evtavek232.h"
@@ -11,6 +12,9 @@ VCL_DECLARE_FORM(Unit1_ComPortForm)
 TForm1* Form1 = nullptr;
 TComPortForm* ComPortForm = nullptr;
 int StartupPortEntry = 0;
+AnsiString CsvRemainder;
+int GridRow = 1;
+int GridColumn = 0;
 
 namespace {
 
@@ -39,6 +43,14 @@ unsigned char DigitAt(const AnsiString& text, int position) {
 
 void ShowError(const AnsiString& text) {
   MessageDlg(text, mtError, TMsgDlgButtons() << mbOK, 0);
+}
+
+// The framework's strict conversion, and a number that fits a port: a larger one would
+// silently name another port.
+unsigned short PortNumber(const AnsiString& text) {
+  const int port = text.ToInt();
+  if (port < 0 || port > 65535) throw EConvertError("'" + text + "' is not a valid port number");
+  return static_cast<unsigned short>(port);
 }
 
 const char* const kColumnTitles[9] = {"Symbol", "Last", "Date", "Time", "Change", "Open", "High", "Low", "Volume"};
@@ -77,11 +89,13 @@ TForm1::TForm1(TComponent* Owner) : TForm(Owner) {
   RegisterField("Label4", Label4);
   RegisterField("eProxyPort", eProxyPort);
   RegisterField("sgQuotes", sgQuotes);
+  RegisterField("corvWebForm1", corvWebForm1);
   RegisterField("Timer1", Timer1);
   RegisterHandler("FormCreate", &TForm1::FormCreate);
   RegisterHandler("FormShow", &TForm1::FormShow);
   RegisterHandler("FormClose", &TForm1::FormClose);
   RegisterHandler("bUpdateClick", &TForm1::bUpdateClick);
+  RegisterHandler("corvWebForm1Transfer", &TForm1::corvWebForm1Transfer);
   RegisterHandler("eSymbolsKeyPress", &TForm1::eSymbolsKeyPress);
   RegisterHandler("Send_QVTR_Last_ButtonClick", &TForm1::Send_QVTR_Last_ButtonClick);
   RegisterHandler("Timer1Timer", &TForm1::Timer1Timer);
@@ -109,7 +123,82 @@ void TForm1::FormShow(TObject*) {
 void TForm1::FormClose(TObject*, TCloseAction&) { ClosePort(); }
 
 void TForm1::bUpdateClick(TObject*) {
-  // Get Data: the quote request is not wired in yet; the grid keeps what it holds.
+  // An emptied proxy field leaves the proxy of an earlier fetch in place.
+  if (eProxyServer->Text() != "") {
+    corvWebForm1->ProxyServer = eProxyServer->Text;
+    corvWebForm1->ProxyPort = PortNumber(eProxyPort->Text);
+  }
+  corvWebForm1->Reset();
+  corvWebForm1->AddFormVar("f", "sl1d1t1c1ohgv");
+  corvWebForm1->AddFormVar("e", ".csv");
+  corvWebForm1->AddFormVar("s", eSymbols->Text);
+  corvWebForm1->Encoding = encURLEncoding;
+
+  CsvRemainder = "";
+  sgQuotes->RowCount = 1;
+  GridRow = 1;
+  GridColumn = 0;
+
+  // On failure the exception leaves here: the hourglass and the disabled button stay until a
+  // fetch succeeds.
+  Screen->Cursor = crHourGlass;
+  bUpdate->Enabled = false;
+  corvWebForm1->SubmitTo("http://" + QuoteServiceHost + "/d/quotes.csv");
+
+  // An answer whose last line lacks its line end still shows that line.
+  if (CsvRemainder.Length() > 0 || GridColumn > 0) {
+    int end = CsvRemainder.Length();
+    if (end >= 1 && CsvRemainder[end] == '\r') --end;
+    WriteField(CsvRemainder, 1, end);
+    CsvRemainder = "";
+    EndLine();
+  }
+  Screen->Cursor = crDefault;
+  bUpdate->Enabled = true;
+}
+
+void TForm1::corvWebForm1Transfer(TObject*, long, char* Text, unsigned short lenText) {
+  // The block belongs to the component: it is copied, up to its first zero byte and never
+  // past its length.
+  const std::size_t n = Text == nullptr ? 0 : strnlen(Text, lenText);
+  // Everything before the new block was scanned already and holds no separator.
+  int i = CsvRemainder.Length() + 1;
+  CsvRemainder += AnsiString(Text == nullptr ? "" : Text, static_cast<int>(n));
+  const AnsiString S = CsvRemainder;
+  const int length = S.Length();
+  int start = 1;
+  for (; i <= length; ++i) {
+    const char c = S[i];
+    if (c == ',') {
+      WriteField(S, start, i - 1);
+      start = i + 1;
+      ++GridColumn;
+    } else if (c == '\n') {
+      // Lines end in CR LF; a bare LF keeps the whole field.
+      int end = i - 1;
+      if (end >= start && S[end] == '\r') --end;
+      WriteField(S, start, end);
+      EndLine();
+      start = i + 1;
+    }
+  }
+  CsvRemainder = start > length ? AnsiString() : S.SubString(start, length - start + 1);
+}
+
+void TForm1::WriteField(const AnsiString& S, int a, int b) {
+  AnsiString field;
+  if (a <= b) {
+    if (S[a] == '"') ++a;
+    if (b >= a && S[b] == '"') --b;
+    if (b >= a) field = S.SubString(a, b - a + 1);
+  }
+  sgQuotes->Cells[GridColumn][GridRow] = field;
+}
+
+void TForm1::EndLine() {
+  ++GridRow;
+  sgQuotes->RowCount = sgQuotes->RowCount + 1;
+  GridColumn = 0;
 }
 
 void TForm1::eSymbolsKeyPress(TObject*, char& Key) {

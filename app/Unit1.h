@@ -1,5 +1,6 @@
 // The main window (symbols, proxy, quote grid, buttons, timer) and the COM Port window.
 #pragma once
+#include "corv/http/Corvwebform.h"
 #include "platform/vcl/gui/vcl.h"
 
 class TForm1 : public TForm {
@@ -35,6 +36,7 @@ class TForm1 : public TForm {
   TLabel* Label4 = nullptr;
   TEdit* eProxyPort = nullptr;
   TStringGrid* sgQuotes = nullptr;
+  TcorvWebForm* corvWebForm1 = nullptr;
   TTimer* Timer1 = nullptr;
 
   explicit TForm1(TComponent* Owner);
@@ -43,6 +45,7 @@ class TForm1 : public TForm {
   void FormShow(TObject* Sender);
   void FormClose(TObject* Sender, TCloseAction& Action);
   void bUpdateClick(TObject* Sender);
+  void corvWebForm1Transfer(TObject* Sender, long BytesTransferred, char* Text, unsigned short lenText);
   void eSymbolsKeyPress(TObject* Sender, char& Key);
   void Send_QVTR_Last_ButtonClick(TObject* Sender);
   void Timer1Timer(TObject* Sender);
@@ -56,6 +59,11 @@ class TForm1 : public TForm {
  private:
   // Sends a cell of row 1 as two one-byte test values: its whole part, then its cents.
   void SendCellInTwo(int col, TLabel* shownIn);
+  // Writes S[a..b] (1-based, ends included) to the next cell, without one enclosing quote at
+  // either end; an end before the start is an empty field.
+  void WriteField(const AnsiString& S, int a, int b);
+  // Ends the line being filled: the next field goes to column 0 of the next row, which shows.
+  void EndLine();
 };
 
 class TComPortForm : public TForm {
@@ -78,3 +86,12 @@ extern TComPortForm* ComPortForm;
 // The entry of the COM Port window's list that the main window opens when it is first shown:
 // 0 ("COM3") or 1 ("COM1"). Each executable sets it before creating the windows.
 extern int StartupPortEntry;
+
+// The host (optionally with ":port") of the quote service the Get Data URL names. Set from the
+// build's configuration; tests point it at a local service.
+extern AnsiString QuoteServiceHost;
+
+// The quote answer's unfinished tail and the cell that receives its next field.
+extern AnsiString CsvRemainder;
+extern int GridRow;
+extern int GridColumn;

@@ -2,6 +2,7 @@
 // the main window opens at start-up.
 #include "app/Unit1.h"
 #include "platform/win32/win32.h"
+#include "platform/winsock/winsock.h"
 
 #ifndef TAVLIN_START_PORT_ENTRY
 #error "TAVLIN_START_PORT_ENTRY must be defined"
@@ -9,6 +10,8 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   StartupPortEntry = TAVLIN_START_PORT_ENTRY;
+  // The web form's engines load "WSOCK32.DLL" while the main window is created.
+  winsock::EnsureRegistered();
   try {
     Application->Initialize();
     Application->CreateForm(Form1);

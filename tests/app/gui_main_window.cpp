@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 
 #include "app/Unit1.h"
 #include "app/evtavek232.h"
+#include "platform/winsock/winsock.h"
+#include "tests/app/quote_service.h"
 #include "tests/tools/display-sim/sim_process.h"
 
 // Font configuration keeps a cache for the life of the process; the leak checker counts it.
@@ -41,13 +44,23 @@ class MainWindow : public ::testing::Test {
       return mrOk;
     });
 
+    // Get Data asks the local quote service.
+    quotes_ = new quotetest::QuoteService;
+    ASSERT_NE(quotes_->port(), 0);
+    QuoteServiceHost = quotes_->host().c_str();
+    winsock::EnsureRegistered();
+
     StartupPortEntry = 0;
     Application->Initialize();
     Application->CreateForm(Form1);
     Application->CreateForm(ComPortForm);
+    rowsAtCreation_ = Form1->sgQuotes->RowCount;
+    fixedRowsAtCreation_ = Form1->sgQuotes->FixedRows;
     // The first show opens the start-up entry and sends the price, before the window shows.
     Form1->Show();
     startupFrame_ = NextFrame();
+    startupLast_ = Form1->sgQuotes->Cells[1][1]().c_str();
+    startupChange_ = Form1->sgQuotes->Cells[4][1]().c_str();
     startupDialogs_ = dialogs_.size();
     // Ticks are driven by hand here: a real one could slip a frame in between.
     timerRunningAtStart_ = Form1->Timer1->Enabled();
@@ -56,6 +69,7 @@ class MainWindow : public ::testing::Test {
   static void TearDownTestSuite() {
     ClosePort();
     delete sim_;
+    delete quotes_;
     win32::SetSysfsRoot("/sys");
     fs::remove_all(sysfs_);
   }
@@ -82,8 +96,17 @@ class MainWindow : public ::testing::Test {
     return NextFrame();
   }
 
+  // The frame the display shows for row 1 as the quote service filled it.
+  static std::string PriceFrameOf(const std::string& last, const std::string& change) {
+    const char* direction = change[0] == '+' ? "up" : change[0] == '-' ? "down" : "unchanged";
+    return ": price " + last + " " + direction;
+  }
+
   static fs::path sysfs_;
   static std::string link_;
+  static quotetest::QuoteService* quotes_;
+  static std::string startupLast_, startupChange_;
+  static int rowsAtCreation_, fixedRowsAtCreation_;
   static simtest::SimProcess* sim_;
   static std::vector<vcl::DialogCall> dialogs_;
   static std::string startupFrame_;
@@ -94,6 +117,10 @@ class MainWindow : public ::testing::Test {
 fs::path MainWindow::sysfs_;
 std::string MainWindow::link_;
 simtest::SimProcess* MainWindow::sim_ = nullptr;
+quotetest::QuoteService* MainWindow::quotes_ = nullptr;
+std::string MainWindow::startupLast_, MainWindow::startupChange_;
+int MainWindow::rowsAtCreation_ = 0;
+int MainWindow::fixedRowsAtCreation_ = 0;
 std::vector<vcl::DialogCall> MainWindow::dialogs_;
 std::string MainWindow::startupFrame_;
 std::size_t MainWindow::startupDialogs_ = 0;
@@ -123,7 +150,7 @@ TEST_F(MainWindow, WindowsAreBuiltFromTheirDescriptions) {
   EXPECT_EQ(Form1->sgQuotes->Height(), 153);
   EXPECT_EQ(Form1->sgQuotes->Align(), alBottom);
   EXPECT_EQ(Form1->sgQuotes->FixedCols(), 0);
-  EXPECT_EQ(Form1->sgQuotes->FixedRows(), 1);
+  EXPECT_EQ(fixedRowsAtCreation_, 1);
   EXPECT_EQ(Form1->sgQuotes->DefaultRowHeight(), 16);
   EXPECT_EQ(Form1->Timer1->Interval(), 10000u);
   EXPECT_TRUE(timerRunningAtStart_);
@@ -140,7 +167,9 @@ TEST_F(MainWindow, HeaderRowAndPortListAreFilledAtCreation) {
   const char* titles[] = {"Symbol", "Last", "Date", "Time", "Change", "Open", "High", "Low", "Volume"};
   for (int col = 0; col < 9; ++col) EXPECT_EQ(Form1->sgQuotes->Cells[col][0](), titles[col]) << col;
   EXPECT_EQ(Form1->sgQuotes->ColCount(), 9);
-  EXPECT_EQ(Form1->sgQuotes->RowCount(), 3);
+  EXPECT_EQ(rowsAtCreation_, 3);
+  // The start-up fetch asked for six symbols: the header and six rows.
+  EXPECT_EQ(Form1->sgQuotes->RowCount(), 7);
   // The two fixed entries, then the ports found, even where they repeat a fixed one.
   TStrings* items = ComPortForm->cbNames->Items;
   ASSERT_EQ(items->Count(), 4);
@@ -151,7 +180,10 @@ TEST_F(MainWindow, HeaderRowAndPortListAreFilledAtCreation) {
 }
 
 TEST_F(MainWindow, FirstShowOpensTheStartUpPortAndSendsThePrice) {
-  EXPECT_EQ(startupFrame_, "frame AA 00 06 01 00 00 00 00 00 F8: price 0.00 unchanged");
+  // The fetch before it filled row 1 from the quote service.
+  ASSERT_FALSE(startupLast_.empty());
+  EXPECT_TRUE(std::regex_match(startupFrame_, std::regex("frame AA 00 06( [0-9A-F]{2}){7}: .*"))) << startupFrame_;
+  EXPECT_TRUE(startupFrame_.ends_with(PriceFrameOf(startupLast_, startupChange_))) << startupFrame_;
   EXPECT_EQ(startupDialogs_, 0u);
   EXPECT_EQ(ComPortForm->cbNames->Text(), "COM3");
   EXPECT_FALSE(PortFree());
@@ -198,12 +230,15 @@ TEST_F(MainWindow, PricesOfOtherLayoutsKeepTheirPlaceAroundThePoint) {
   EXPECT_TRUE(dialogs_[0].buttons == TMsgDlgButtons() << mbOK);
 }
 
-TEST_F(MainWindow, TimerTickSendsThePrice) {
-  SetRow1("23.45", "+0.12");
+TEST_F(MainWindow, TimerTickFetchesAndSendsThePrice) {
+  SetRow1("", "");
   Form1->Timer1->Enabled = true;
   Form1->Timer1->Timer();
   Form1->Timer1->Enabled = false;
-  EXPECT_EQ(NextFrame(), "frame AA 00 06 02 00 02 03 04 05 E9: price 23.45 up");
+  const std::string last = Form1->sgQuotes->Cells[1][1]().c_str();
+  ASSERT_FALSE(last.empty());
+  EXPECT_TRUE(NextFrame().ends_with(PriceFrameOf(last, Form1->sgQuotes->Cells[4][1]().c_str())));
+  EXPECT_TRUE(dialogs_.empty());
 }
 
 TEST_F(MainWindow, TestValueAndHiddenButtonsSendOneByteFrames) {

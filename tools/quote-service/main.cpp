@@ -6,7 +6,8 @@
 // "quote-service: listening on 127.0.0.1:PORT" once it accepts. Answers the quote form POSTed
 // (or sent as a query) to /d/quotes.csv, also when the request names an absolute URL as a
 // proxy would get it, with one comma-separated line per symbol, then closes the connection
-// (HTTP/1.0). Prints one line per request. Ends on SIGINT or SIGTERM.
+// (HTTP/1.0). Prints each request line with its body, then each answer line after "> ". Ends
+// on SIGINT or SIGTERM.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -137,8 +138,8 @@ void Serve(int fd, quotes::Market& market) {
   }
   const std::string body = text.substr(bodyStart, want);
 
-  std::printf("quote-service: %s %s%s\n", request->method.c_str(), request->target.c_str(),
-              request->viaProxy ? " (as proxy)" : "");
+  std::printf("quote-service: %s %s%s%s%s\n", request->method.c_str(), request->target.c_str(),
+              request->viaProxy ? " (as proxy)" : "", body.empty() ? "" : " body ", body.c_str());
   if (request->path != kQuotePath) {
     SendAll(fd, ErrorReply(404, "Not Found"));
     return;
@@ -158,7 +159,12 @@ void Serve(int fd, quotes::Market& market) {
   std::string date, time;
   NowTexts(&date, &time);
   const std::string csv = market.Answer(format, form["s"], date, time);
-  std::printf("quote-service: s=%s -> %s", form["s"].c_str(), csv.empty() ? "(no symbols)\n" : csv.c_str());
+  // The answer as sent, one line per quote, without the line ends.
+  for (std::size_t at = 0; at < csv.size();) {
+    const std::size_t end = csv.find("\r\n", at);
+    std::printf("quote-service: > %s\n", csv.substr(at, end - at).c_str());
+    at = end + 2;
+  }
   SendAll(fd, Reply(200, "OK", "application/octet-stream", csv));
 }
 

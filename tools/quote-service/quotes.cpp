@@ -142,9 +142,9 @@ Market::Stock& Market::Move(const std::string& symbol) {
   // A step of up to 0.50 either way; never zero, so every tick shows a move.
   long step = static_cast<long>(Next() % 50) + 1;
   if (Next() & 1) step = -step;
+  // At either bound the step turns back.
+  if (s.last + step < kMinCents || s.last + step > kMaxCents) step = -step;
   s.last += step;
-  if (s.last < kMinCents) s.last = kMinCents + (kMinCents - s.last);
-  if (s.last > kMaxCents) s.last = kMaxCents - (s.last - kMaxCents);
   if (s.last > s.high) s.high = s.last;
   if (s.last < s.low) s.low = s.last;
   s.volume += static_cast<long>(Next() % 5000);
