@@ -74,6 +74,7 @@ class TcorvComponent : public CORVCore {
 
   long FCharsetMode();
   void FSetCharsetMode(long value);
+  // Reader of Connected, which every component but the mail sender declares.
   bool FConnected();
   AnsiString FFirewallData();
   void FSetFirewallData(AnsiString value);
@@ -103,7 +104,6 @@ class TcorvComponent : public CORVCore {
   AnsiString FWinsockStatus();
 
   Property<TcorvComponent, long, &TcorvComponent::FCharsetMode, &TcorvComponent::FSetCharsetMode> CharsetMode{this};
-  Property<TcorvComponent, bool, &TcorvComponent::FConnected> Connected{this};
   Property<TcorvComponent, AnsiString, &TcorvComponent::FFirewallData, &TcorvComponent::FSetFirewallData>
       FirewallData{this};
   Property<TcorvComponent, AnsiString, &TcorvComponent::FFirewallHost, &TcorvComponent::FSetFirewallHost>

@@ -111,6 +111,7 @@ class TcorvWebForm : public TcorvComponent {
   using W = TcorvWebForm;
   Property<W, TcorvWebFormActions, &W::FAction, &W::FSetAction> Action{this};
   Property<W, AnsiString, &W::FAuthorization, &W::FSetAuthorization> Authorization{this};
+  Property<TcorvComponent, bool, &TcorvComponent::FConnected> Connected{this};
   Property<W, AnsiString, &W::FContentType, &W::FSetContentType> ContentType{this};
   Property<W, int, &W::FCookieCount, &W::FSetCookieCount> CookieCount{this};
   IndexedProperty<W, AnsiString, &W::FCookieName, &W::FSetCookieName> CookieName{this};

@@ -43,12 +43,16 @@ TEST(CorvWebFormPeers, QuoteRequestAndTransferredBody) {
   long lastBytes = 0;
   bool terminated = true;
   TcorvWebFormActions during = webformIdle;
+  bool connectedDuring = false;
+  int socketDuring = -1;
   w.OnTransfer = [&](TObject* sender, long bytes, char* text, unsigned short len) {
     EXPECT_EQ(sender, &w);
     terminated = terminated && text[len] == 0;
     body.append(text, len);
     lastBytes = bytes;
     during = w.Action();
+    connectedDuring = w.Connected();
+    socketDuring = w.SocketHandle();
   };
   std::string headers;
   w.OnHeader = [&](TObject*, AnsiString& f, AnsiString& v) { headers += f.str() + "=" + v.str() + ";"; };
@@ -68,6 +72,8 @@ TEST(CorvWebFormPeers, QuoteRequestAndTransferredBody) {
   EXPECT_EQ(lastBytes, static_cast<long>(kCsv.size()));
   EXPECT_TRUE(terminated);
   EXPECT_EQ(during, webformSubmit);
+  EXPECT_TRUE(connectedDuring);
+  EXPECT_NE(socketDuring, -1);
   EXPECT_EQ(w.Action(), webformIdle);
   EXPECT_EQ(starts, 1);
   EXPECT_EQ(ends, 1);
