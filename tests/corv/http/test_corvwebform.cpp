@@ -303,6 +303,27 @@ TEST(CorvWebFormUnit, UnloadingGivesBackOnlyTheEnginesStart) {
   EXPECT_EQ(record.UseCount, 1u);
 }
 
+TEST(CorvWebFormUnit, FailedLoadIsNoException) {
+  CWinsock& record = CorvwebformWinsock();
+  ASSERT_EQ(record.UseCount, 0u);
+  record.SetPath("/nonexistent/missing-wsock.dll");
+  {
+    TcorvWebForm w(nullptr);
+    EXPECT_FALSE(w.WinsockLoaded());
+    EXPECT_EQ(w.WinsockStatus(), "Down");
+    EXPECT_EQ(w.WinsockMaxSockets(), 0);
+    EXPECT_EQ(record.UseCount, 0u);
+    // An empty path restores the default, and asking again loads from it.
+    w.WinsockPath = "";
+    EXPECT_EQ(w.WinsockPath(), "WSOCK32.DLL");
+    w.WinsockLoaded = true;
+    EXPECT_TRUE(w.WinsockLoaded());
+    EXPECT_NE(w.WinsockStatus(), "Down");
+  }
+  record.SetPath("");
+  EXPECT_EQ(record.UseCount, 0u);
+}
+
 TEST(CorvWebFormUnit, DestructionGivesBackEveryStart) {
   CWinsock& record = CorvwebformWinsock();
   const unsigned before = record.UseCount;
