@@ -59,6 +59,8 @@ void InitWinsockRecord(CWinsock& record);
 // A fresh copy of an engine text for a handler's AnsiString & parameter; null gives "".
 inline AnsiString EventText(const char* text) { return AnsiString(text ? text : ""); }
 
+// The base of every component. It is registered with the published common properties, so a
+// component class registered as its descendant has them in form descriptions too.
 class TcorvComponent : public CORVCore {
  public:
   ~TcorvComponent() override;
