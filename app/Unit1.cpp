@@ -164,7 +164,7 @@ void TForm1::corvWebForm1Transfer(TObject*, long, char* Text, unsigned short len
   // Everything before the new block was scanned already and holds no separator.
   int i = CsvRemainder.Length() + 1;
   CsvRemainder += AnsiString(Text == nullptr ? "" : Text, static_cast<int>(n));
-  const AnsiString S = CsvRemainder;
+  const AnsiString& S = CsvRemainder;
   const int length = S.Length();
   int start = 1;
   for (; i <= length; ++i) {
