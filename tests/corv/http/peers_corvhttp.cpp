@@ -261,9 +261,10 @@ TEST(CorvHTTPPeers, DestroyedByItsOwnHandler) {
   TComponent owner(nullptr);
   auto* h = new TcorvHTTP(&owner);
   bool destroyed = false;
+  // The handler is stored in the component: nothing of it may be touched after the delete.
   h->OnConnected = [&](TObject* sender, int, AnsiString&) {
-    delete static_cast<TcorvHTTP*>(sender);
     destroyed = true;
+    delete static_cast<TcorvHTTP*>(sender);
   };
   // The request stops; the call reports it without touching the destroyed component.
   const ECORVCore e = Raised([&] { h->Get(cap.Url("/slow").c_str()); });
