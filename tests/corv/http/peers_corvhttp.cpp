@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 
 #include "corv/http/Corvhttp.h"
@@ -91,6 +92,11 @@ TEST(CorvHTTPPeers, GetAndHeadAgainstNginx) {
   // A body with NUL bytes, read back whole.
   h.Get(nginx.Url("/nul.bin").c_str());
   EXPECT_EQ(h.TransferredData().str(), Nginx::NulBody());
+  // An idle interrupt empties the status line; a reset empties the kept body.
+  h.Interrupt();
+  EXPECT_EQ(h.StatusLine(), "");
+  h.ResetHeaders();
+  EXPECT_EQ(h.TransferredData(), "");
 }
 
 TEST(CorvHTTPPeers, LocalFileAndKeptData) {
@@ -270,6 +276,23 @@ TEST(CorvHTTPPeers, DestroyedByItsOwnHandler) {
   const ECORVCore e = Raised([&] { h->Get(cap.Url("/slow").c_str()); });
   EXPECT_TRUE(destroyed);
   EXPECT_EQ(e.Code, 301);
+  EXPECT_EQ(owner.ComponentCount(), 0);
+}
+
+TEST(CorvHTTPPeers, HandlerExceptionLeavesTheComponentUsable) {
+  Nginx nginx;
+  TComponent owner(nullptr);
+  auto* h = new TcorvHTTP(&owner);
+  h->OnTransfer = [](TObject*, int, long, char*, unsigned short) { throw std::runtime_error("handler failed"); };
+  EXPECT_THROW(h->Get(nginx.Url("/small.txt").c_str()), std::runtime_error);
+  EXPECT_EQ(h->Action(), httpIdle);
+  EXPECT_FALSE(h->Connected());
+  std::string body;
+  h->OnTransfer = [&](TObject*, int, long, char* text, unsigned short n) { body.append(text, n); };
+  h->Action = httpGet;
+  EXPECT_EQ(body, "hello tavlin\n");
+  // Freed at once, not left waiting for a call that already ended (a leak under the sanitizer).
+  delete h;
   EXPECT_EQ(owner.ComponentCount(), 0);
 }
 

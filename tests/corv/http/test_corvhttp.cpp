@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "corv/core/Alloc.h"
 #include "corv/core/Winsock.h"
 #include "corv/http/Corvhttp.h"
 #include "platform/vcl/core/formreader.h"
@@ -252,6 +253,54 @@ TEST(CorvHTTPUnit, TreatErrTexts) {
   h.URL = "gopher://example.org/";
   ExpectCorv([&] { h.Action = httpGet; }, 153, "Specified URLScheme is invalid.");
   EXPECT_EQ(h.Action(), httpIdle);
+}
+
+TEST(CorvHTTPUnit, AllocationFailures) {
+  // Each allocation of a construction failing in turn: a whole component or EOutOfMemory.
+  for (unsigned skip = 0;; ++skip) {
+    bool built = false;
+    {
+      corv::test::AllocFailureScope fail(skip, 1);
+      try {
+        TcorvHTTP h(nullptr);
+        built = true;
+      } catch (const EOutOfMemory& e) {
+        EXPECT_EQ(e.Message, "could not initialize HTTP (out of memory)") << skip;
+      }
+    }
+    if (built) {
+      EXPECT_GT(skip, 0u);  // the engine does allocate while it is built
+      break;
+    }
+    ASSERT_LT(skip, 200u);
+  }
+
+  TcorvHTTP h(nullptr);
+  h.AddCookie("kept", "1");
+  const std::string longName(500, 'n');
+  const std::string longValue(500, 'v');
+  // A cookie that cannot be added whole is not added at all: names and values stay paired.
+  for (unsigned skip = 0; skip < 3; ++skip) {
+    corv::test::AllocFailureScope fail(skip, 1);
+    try {
+      h.AddCookie(longName.c_str(), longValue.c_str());
+      break;
+    } catch (const EOutOfMemory& e) {
+      EXPECT_EQ(e.Message, "HTTP. Out of memory.");
+      EXPECT_EQ(h.CookieCount(), 1);
+    }
+  }
+  EXPECT_EQ(h.CookieName[1](), "kept");
+  EXPECT_EQ(h.CookieValue[1](), "1");
+
+  // A writer that cannot store raises out of memory, never ECORVCore.
+  {
+    corv::test::AllocFailureScope fail(0, 2);
+    EXPECT_THROW(h.UserAgent = AnsiString(std::string(300, 'a')), EOutOfMemory);
+    EXPECT_THROW(h.SetPostData(const_cast<char*>(longValue.data()), 500), EOutOfMemory);
+  }
+  h.SetPostData(const_cast<char*>(longValue.data()), 500);
+  EXPECT_EQ(h.PostData().Length(), 500);
 }
 
 TEST(CorvHTTPUnit, LineBreaksInFieldsSendNothing) {
