@@ -15,36 +15,45 @@ class WebFormCThunk final : public WebFormEvts {
   WebFormCThunk(const WebFormCThunk&) = delete;
   WebFormCThunk& operator=(const WebFormCThunk&) = delete;
 
-  void Connected(int code, const char* description) override {
+  // Each operation does nothing without an owner and returns 0 either way.
+  int Connected(int code, const char* description) override {
     if (Owner) Owner->FireConnected(static_cast<WORD>(code), const_cast<char*>(description));
+    return 0;
   }
-  void Disconnected(int code, const char* description) override {
+  int Disconnected(int code, const char* description) override {
     if (Owner) Owner->FireDisconnected(static_cast<WORD>(code), const_cast<char*>(description));
+    return 0;
   }
-  void EndTransfer() override {
+  int EndTransfer() override {
     if (Owner) Owner->FireEndTransfer();
+    return 0;
   }
-  void Error(int code, const char* description) override {
+  int Error(int code, const char* description) override {
     if (Owner) Owner->FireError(static_cast<WORD>(code), const_cast<char*>(description));
+    return 0;
   }
-  void Header(const char* field, const char* value) override {
+  int Header(const char* field, const char* value) override {
     if (Owner) Owner->FireHeader(const_cast<char*>(field), const_cast<char*>(value));
+    return 0;
   }
-  void SetCookie(const char* name, const char* value, const char* expires, const char* domain,
-                 const char* path, int secure) override {
+  int SetCookie(const char* name, const char* value, const char* expires, const char* domain,
+                const char* path, int secure) override {
     if (Owner)
       Owner->FireSetCookie(const_cast<char*>(name), const_cast<char*>(value), const_cast<char*>(expires),
                            const_cast<char*>(domain), const_cast<char*>(path), secure != 0);
+    return 0;
   }
-  void StartTransfer() override {
+  int StartTransfer() override {
     if (Owner) Owner->FireStartTransfer();
+    return 0;
   }
-  void Transfer(std::uint32_t bytesTransferred, const char* text, std::uint16_t length) override {
+  int Transfer(std::uint32_t bytesTransferred, const char* text, std::uint16_t length) override {
     // The block is the engine's own buffer: handed on without a copy.
     static char empty[1] = {0};
     if (Owner)
       Owner->FireTransfer(static_cast<long>(bytesTransferred), text ? const_cast<char*>(text) : empty,
                           text ? length : 0);
+    return 0;
   }
 
   TcorvWebForm* Owner = nullptr;
@@ -94,6 +103,7 @@ const bool registered = [] {
       .Property("User", &W::FUser, &W::FSetUser)
       .Default(none)
       .Property("UserAgent", &W::FUserAgent, &W::FSetUserAgent)
+      .Default(none)
       .Event("OnConnected", &W::OnConnected)
       .Event("OnDisconnected", &W::OnDisconnected)
       .Event("OnEndTransfer", &W::OnEndTransfer)
@@ -130,26 +140,26 @@ TcorvWebForm::TcorvWebForm(TComponent* Owner) : TcorvComponent(Owner, "WebForm")
   e.EventSink = static_cast<WebFormEvts*>(thunk.get());
   AttachEngine(&e);
 
-  // The initial property values, through the writers' engine operations.
-  int r = e.SetEncoding(kWebFormURLEncoded);
-  if (!r) r = e.Firewall.SetFirewallHost("");
-  if (!r) r = e.Firewall.SetFirewallPassword("");
+  // The initial property values, through the writers' engine operations; a failure is
+  // reported as the writer would report it.
+  TreatErr(e.SetEncoding(kWebFormURLEncoded));
+  TreatErr(e.Firewall.SetFirewallHost(""));
+  TreatErr(e.Firewall.SetFirewallPassword(""));
   e.Firewall.FirewallPort = 0;
   e.Firewall.FirewallType = fwNone;
   e.Firewall.FirewallPort = 80;
-  if (!r) r = e.Firewall.SetFirewallUser("");
-  if (!r) r = e.LocalFile.SetText("");
+  TreatErr(e.Firewall.SetFirewallUser(""));
+  TreatErr(e.LocalFile.SetText(""));
   e.MaxTransferredData = 4096;
-  if (!r) r = e.SetPassword("");
-  if (!r) r = e.SetProxyPassword("");
+  TreatErr(e.SetPassword(""));
+  TreatErr(e.SetProxyPassword(""));
   e.ProxyPort = 80;
-  if (!r) r = e.ProxyServer.SetText("");
-  if (!r) r = e.SetProxyUser("");
-  e.SetTimeout(0);
-  if (!r) r = e.SetURL("", false);
-  if (!r) r = e.SetUser("");
-  if (!r) r = e.UserAgent.SetText(kCorvComponentBanner);
-  if (r) throw EOutOfMemory("could not initialize WebForm (out of memory)");
+  TreatErr(e.ProxyServer.SetText(""));
+  TreatErr(e.SetProxyUser(""));
+  TreatErr(e.SetTimeout(0));
+  TreatErr(e.SetURL("", false));
+  TreatErr(e.SetUser(""));
+  TreatErr(e.UserAgent.SetText(kCorvComponentBanner));
 
   // A failed load shows only as WinsockLoaded false.
   e.UseWinsock(true);

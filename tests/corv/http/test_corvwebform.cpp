@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
 
+#include "corv/core/Alloc.h"
 #include "corv/core/Winsock.h"
 #include "corv/http/Corvwebform.h"
 #include "platform/vcl/core/formreader.h"
@@ -334,6 +336,37 @@ TEST(CorvWebFormUnit, DestructionGivesBackEveryStart) {
     EXPECT_EQ(record.UseCount, before + 4);
   }
   EXPECT_EQ(record.UseCount, before);
+}
+
+// Every engine allocation of a construction failing in turn: the engine's initialisation
+// reports its own text, an initial property value the writer's; either way every Windows
+// Sockets start is given back and nothing is left behind.
+TEST(CorvWebFormUnit, ConstructionFailures) {
+  CWinsock& record = CorvwebformWinsock();
+  const unsigned before = record.UseCount;
+  const unsigned long first = corv::test::AllocCalls();
+  { TcorvWebForm w(nullptr); }
+  const unsigned long calls = corv::test::AllocCalls() - first;
+  ASSERT_GT(calls, 0u);
+  std::set<std::string> messages;
+  for (unsigned skip = 0; skip < calls; ++skip) {
+    try {
+      corv::test::AllocFailureScope fail(skip, 1);
+      TcorvWebForm w(nullptr);
+      EXPECT_EQ(w.UserAgent().SubString(1, 27), "Corvane V5 HTTP/S Component") << skip;
+    } catch (const EOutOfMemory& e) {
+      messages.insert(e.Message.str());
+    }
+    EXPECT_EQ(record.UseCount, before) << skip;
+  }
+  // Short initial texts fit the strings' own storage, so the second text may not show up.
+  EXPECT_EQ(messages.count("could not initialize WebForm (out of memory)"), 1u);
+  messages.erase("could not initialize WebForm (out of memory)");
+  messages.erase("WebForm. Out of memory.");
+  EXPECT_TRUE(messages.empty()) << *messages.begin();
+  // And the next construction works.
+  TcorvWebForm w(nullptr);
+  EXPECT_EQ(w.ContentType(), "application/x-www-form-urlencoded");
 }
 
 // A descendant sees events through its Fire methods without handlers.

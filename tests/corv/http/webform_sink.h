@@ -24,23 +24,23 @@ class Recorder : public WebFormEvts {
   // Called after an event is recorded, with its line: for handlers that call back.
   std::function<void(const std::string&)> then;
 
-  void Connected(int code, const char* d) override { Add("Connected " + std::to_string(code) + " " + d); }
-  void Disconnected(int code, const char* d) override {
-    Add("Disconnected " + std::to_string(code) + " " + d);
+  int Connected(int code, const char* d) override { return Add("Connected " + std::to_string(code) + " " + d); }
+  int Disconnected(int code, const char* d) override {
+    return Add("Disconnected " + std::to_string(code) + " " + d);
   }
-  void EndTransfer() override { Add("EndTransfer"); }
-  void Error(int code, const char* d) override { Add("Error " + std::to_string(code) + " " + d); }
-  void Header(const char* f, const char* v) override { Add(std::string("Header ") + f + ": " + v); }
-  void SetCookie(const char* n, const char* v, const char* e, const char* d, const char* p,
-                 int secure) override {
-    Add(std::string("SetCookie ") + n + "=" + v + "|" + e + "|" + d + "|" + p + "|" +
+  int EndTransfer() override { return Add("EndTransfer"); }
+  int Error(int code, const char* d) override { return Add("Error " + std::to_string(code) + " " + d); }
+  int Header(const char* f, const char* v) override { return Add(std::string("Header ") + f + ": " + v); }
+  int SetCookie(const char* n, const char* v, const char* e, const char* d, const char* p,
+                int secure) override {
+    return Add(std::string("SetCookie ") + n + "=" + v + "|" + e + "|" + d + "|" + p + "|" +
         std::to_string(secure));
   }
-  void StartTransfer() override { Add("StartTransfer"); }
-  void Transfer(std::uint32_t bytes, const char* text, std::uint16_t len) override {
+  int StartTransfer() override { return Add("StartTransfer"); }
+  int Transfer(std::uint32_t bytes, const char* text, std::uint16_t len) override {
     nulOk = nulOk && text[len] == 0;
     body.append(text, len);
-    Add("Transfer " + std::to_string(bytes) + " " + std::to_string(len));
+    return Add("Transfer " + std::to_string(bytes) + " " + std::to_string(len));
   }
 
   int Count(const std::string& prefix) const {
@@ -61,9 +61,10 @@ class Recorder : public WebFormEvts {
   }
 
  private:
-  void Add(std::string e) {
+  int Add(std::string e) {
     events.push_back(e);
     if (then) then(events.back());
+    return 0;
   }
 };
 
