@@ -140,6 +140,21 @@ TEST(CorvWebFormPeers, NestedCallsFromHandlers) {
   EXPECT_EQ(body, kCsv);
   EXPECT_EQ(w.FormVarCount(), 3);
 
+  // SubmitTo from a handler: its URL is taken at once, its submit refused, and the running
+  // request goes on from what it had already read.
+  body.clear();
+  nestedCode = 0;
+  const std::string other = cap.Url("/other");
+  w.OnTransfer = [&](TObject*, long, char* text, unsigned short len) {
+    body.append(text, len);
+    nestedCode = Raised([&] { w.SubmitTo(other.c_str()); }).Code;
+  };
+  w.SubmitTo(cap.Url("/q").c_str());
+  EXPECT_EQ(nestedCode, 143);
+  EXPECT_EQ(body, kCsv);
+  EXPECT_EQ(w.URL(), other.c_str());
+  EXPECT_EQ(w.Action(), webformIdle);
+
   // Interrupt from a handler stops it: the outer call fails with 301.
   cap.SetReply(HttpCapture::Mode::NeverAnswer, "");
   w.OnTransfer = nullptr;

@@ -150,8 +150,21 @@ TEST(CorvWebFormUnit, EncodingAndReset) {
   w.Timeout = 7;
   w.AddFormVar("a", "1");
   w.AddCookie("c", "1");
+  w.ProxyUser = "pu";
+  w.ProxyPassword = "pp";
+  w.FirewallUser = "fu";
+  w.FirewallType = fwSOCKS5;
+  w.FirewallHost = "127.0.0.1";
   EXPECT_FALSE(w.Authorization().IsEmpty());
+  EXPECT_FALSE(w.ProxyAuthorization().IsEmpty());
   w.Reset();
+  // The proxy credentials go; the firewall keeps what it was given, theirs included.
+  for (const AnsiString& s : {w.ProxyUser(), w.ProxyPassword(), w.ProxyAuthorization()}) EXPECT_EQ(s, "");
+  EXPECT_EQ(w.FirewallUser(), "fu");
+  EXPECT_EQ(w.FirewallPassword(), "pp");
+  EXPECT_EQ(w.FirewallType(), fwSOCKS5);
+  EXPECT_EQ(w.FirewallPort(), 1080);
+  EXPECT_EQ(w.FirewallHost(), "127.0.0.1");
   EXPECT_EQ(w.FormVarCount(), 0);
   EXPECT_EQ(w.CookieCount(), 0);
   EXPECT_EQ(w.ContentType(), "");
