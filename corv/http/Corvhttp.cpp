@@ -103,6 +103,7 @@ const bool registered = [] {
       .Property("User", &H::FUser, &H::FSetUser)
       .Default(none)
       .Property("UserAgent", &H::FUserAgent, &H::FSetUserAgent)
+      .Default(none)
       .Event("OnConnected", &H::OnConnected)
       .Event("OnDisconnected", &H::OnDisconnected)
       .Event("OnEndTransfer", &H::OnEndTransfer)
@@ -137,28 +138,27 @@ TcorvHTTP::TcorvHTTP(TComponent* Owner) : TcorvComponent(Owner, "HTTP") {
   e.EventSink = static_cast<HTTPEvts*>(thunk.get());
   AttachEngine(&e);
 
-  // The initial property values, through the writers' engine operations.
-  int r = e.Accept.SetText("");
-  if (!r) r = e.Firewall.SetFirewallHost("");
-  if (!r) r = e.Firewall.SetFirewallPassword("");
+  // The initial property values, through the writers' engine operations; a failure is
+  // reported as the writer would report it.
+  TreatErr(e.Accept.SetText(""));
+  TreatErr(e.Firewall.SetFirewallHost(""));
+  TreatErr(e.Firewall.SetFirewallPassword(""));
   e.Firewall.FirewallPort = 0;
   e.Firewall.FirewallType = fwNone;
   e.Firewall.FirewallPort = 80;
-  if (!r) r = e.Firewall.SetFirewallUser("");
+  TreatErr(e.Firewall.SetFirewallUser(""));
   e.FollowRedirects = frNever;
-  if (!r) r = e.LocalFile.SetText("");
+  TreatErr(e.LocalFile.SetText(""));
   e.MaxTransferredData = 4096;
-  if (!r) r = e.SetPassword("");
-  if (!r) r = e.SetProxyPassword("");
+  TreatErr(e.SetPassword(""));
+  TreatErr(e.SetProxyPassword(""));
   e.ProxyPort = 80;
-  if (!r) r = e.ProxyServer.SetText("");
-  if (!r) r = e.SetProxyUser("");
-  e.SetTimeout(0);
-  if (!r) r = e.SetURL("", false);
-  if (!r) r = e.SetUser("");
-  if (!r) r = e.UserAgent.SetText(kCorvComponentBanner);
-  // A component without its defaults would send requests nobody asked for.
-  if (r) throw EOutOfMemory("could not initialize HTTP (out of memory)");
+  TreatErr(e.ProxyServer.SetText(""));
+  TreatErr(e.SetProxyUser(""));
+  TreatErr(e.SetTimeout(0));
+  TreatErr(e.SetURL("", false));
+  TreatErr(e.SetUser(""));
+  TreatErr(e.UserAgent.SetText(kCorvComponentBanner));
 
   // A failed load shows only as WinsockLoaded false.
   e.UseWinsock(true);
