@@ -137,7 +137,7 @@ TEST(CorvHTTPUnit, URLAndItsParts) {
   EXPECT_EQ(h.URLScheme(), "ftp");
 }
 
-TEST(CorvHTTPUnit, CredentialsAndFirewall) {
+TEST(CorvHTTPUnit, Credentials) {
   TcorvHTTP h(nullptr);
   h.User = "tavlin";
   h.Password = "pw";
@@ -155,15 +155,6 @@ TEST(CorvHTTPUnit, CredentialsAndFirewall) {
   EXPECT_EQ(h.ProxyAuthorization().SubString(1, 6), "Basic ");
   h.ProxyAuthorization = "x";
   EXPECT_EQ(h.ProxyAuthorization(), "x");
-
-  h.FirewallType = fwSOCKS5;
-  EXPECT_EQ(h.FirewallPort(), 1080);
-  h.FirewallType = fwTunnel;
-  EXPECT_EQ(h.FirewallPort(), 80);
-  h.FirewallPort = 3128;
-  EXPECT_EQ(h.FirewallPort(), 3128);
-  h.FirewallHost = "localhost";
-  EXPECT_EQ(h.FirewallHost(), "127.0.0.1");
 }
 
 TEST(CorvHTTPUnit, StoreOnlyWriters) {
@@ -176,10 +167,6 @@ TEST(CorvHTTPUnit, StoreOnlyWriters) {
   EXPECT_EQ(h.MaxTransferredData(), 0);
   h.ProxyPort = 65535;
   EXPECT_EQ(h.ProxyPort(), 65535);
-  h.CharsetMode = 300;
-  EXPECT_EQ(h.CharsetMode(), 44);
-  h.Timeout = 5;
-  EXPECT_EQ(h.Timeout(), 5);
   using H = TcorvHTTP;
   const std::pair<AnsiString (H::*)(), void (H::*)(AnsiString)> texts[] = {
       {&H::FAccept, &H::FSetAccept},           {&H::FFrom, &H::FSetFrom},
