@@ -57,6 +57,10 @@ class WebFormCThunk final : public WebFormEvts {
   }
 
   TcorvWebForm* Owner = nullptr;
+  // Engine actions of the component on the stack, and whether the component is gone: a
+  // component destroyed inside its own submit leaves the thunk to the outermost call.
+  int Depth = 0;
+  bool Orphaned = false;
   CWebForm Engine;
 };
 
@@ -169,8 +173,18 @@ TcorvWebForm::TcorvWebForm(TComponent* Owner) : TcorvComponent(Owner, "WebForm")
 
 TcorvWebForm::~TcorvWebForm() {
   AttachEngine(nullptr);
-  delete FThunk;
+  WebFormCThunk* t = FThunk;
   FThunk = nullptr;
+  if (!t) return;
+  t->Owner = nullptr;
+  if (t->Depth > 0) {
+    // Destroyed from a handler: the running wait lower on the stack still uses the engine.
+    // Stop it; the call that started it frees the thunk when it unwinds.
+    t->Orphaned = true;
+    t->Engine.DoAction(kWebFormIdle);
+    return;
+  }
+  delete t;
 }
 
 // ---- events ----
@@ -241,18 +255,40 @@ void TcorvWebForm::AddFormVar(AnsiString Name, AnsiString Value) {
   TreatErr(FThunk->Engine.AddFormVar(Name.c_str(), Value.c_str()));
 }
 
-void TcorvWebForm::Interrupt() { TreatErr(FThunk->Engine.DoAction(kWebFormIdle)); }
-
-void TcorvWebForm::Reset() { TreatErr(FThunk->Engine.DoAction(kWebFormReset)); }
-
-void TcorvWebForm::Submit() { TreatErr(FThunk->Engine.DoAction(kWebFormSubmit)); }
-
-void TcorvWebForm::SubmitTo(AnsiString URL) {
-  CWebForm& e = FThunk->Engine;
-  int r = e.SetURL(URL.c_str(), false);
-  if (r == 0) r = e.DoAction(kWebFormSubmit);
+void TcorvWebForm::RunAction(int action, const char* url) {
+  WebFormCThunk* t = FThunk;
+  CWebForm& e = t->Engine;
+  // The URL is stored before the action is tried, also when the action is refused as busy.
+  int r = url ? e.SetURL(url, false) : 0;
+  if (r == 0) {
+    ++t->Depth;
+    try {
+      r = e.DoAction(action);
+    } catch (...) {
+      if (--t->Depth == 0 && t->Orphaned) delete t;
+      throw;
+    }
+    --t->Depth;
+    if (t->Orphaned) {
+      // This component was destroyed by a handler: report through the engine alone.
+      if (r != 0 && r != CORV_OUT_OF_MEMORY && !e.ErrorText) e.SetErrorText(r);
+      const AnsiString text = r ? AnsiString(e.GetErrorText()) : AnsiString();
+      if (t->Depth == 0) delete t;
+      if (r == CORV_OUT_OF_MEMORY) throw EOutOfMemory("WebForm. Out of memory.");
+      if (r != 0) throw ECORVCore(r, text.c_str());
+      return;
+    }
+  }
   TreatErr(r);
 }
+
+void TcorvWebForm::Interrupt() { RunAction(kWebFormIdle, nullptr); }
+
+void TcorvWebForm::Reset() { RunAction(kWebFormReset, nullptr); }
+
+void TcorvWebForm::Submit() { RunAction(kWebFormSubmit, nullptr); }
+
+void TcorvWebForm::SubmitTo(AnsiString URL) { RunAction(kWebFormSubmit, URL.c_str()); }
 
 // ---- properties ----
 
@@ -260,7 +296,7 @@ TcorvWebFormActions TcorvWebForm::FAction() {
   return FThunk->Engine.Busy ? webformSubmit : webformIdle;
 }
 
-void TcorvWebForm::FSetAction(TcorvWebFormActions value) { TreatErr(FThunk->Engine.DoAction(value)); }
+void TcorvWebForm::FSetAction(TcorvWebFormActions value) { RunAction(value, nullptr); }
 
 AnsiString TcorvWebForm::FAuthorization() { return AnsiString(FThunk->Engine.Authorization.Text()); }
 

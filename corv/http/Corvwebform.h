@@ -139,6 +139,10 @@ class TcorvWebForm : public TcorvComponent {
   Property<W, AnsiString, &W::FUserAgent, &W::FSetUserAgent> UserAgent{this};
 
  private:
+  // Sets url first when given, then runs the engine action; survives the component being
+  // destroyed by one of its handlers meanwhile.
+  void RunAction(int action, const char* url);
+
   WebFormCThunk* FThunk = nullptr;
 };
 

@@ -164,6 +164,37 @@ TEST(CorvWebFormPeers, NestedCallsFromHandlers) {
   EXPECT_EQ(w.Action(), webformIdle);
 }
 
+// A handler that frees its own component: the submit stops and reports without touching it.
+TEST(CorvWebFormPeers, DestroyedByItsOwnHandler) {
+  HttpCapture cap(HttpCapture::Mode::NeverAnswer, "");
+  TComponent owner(nullptr);
+  auto* w = new TcorvWebForm(&owner);
+  QuoteRequest(*w, "MSFT");
+  bool destroyed = false;
+  w->OnConnected = [&](TObject* sender, int, AnsiString&) {
+    destroyed = true;
+    delete static_cast<TcorvWebForm*>(sender);
+  };
+  const ECORVCore e = Raised([&] { w->SubmitTo(cap.Url("/slow").c_str()); });
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(e.Code, 301);
+  EXPECT_EQ(owner.ComponentCount(), 0);
+
+  // Freed while the body arrives.
+  HttpCapture reply(HttpCapture::Mode::Reply, "HTTP/1.0 200 OK\r\n\r\n" + kCsv);
+  w = new TcorvWebForm(&owner);
+  QuoteRequest(*w, "MSFT");
+  std::string body;
+  w->OnTransfer = [&](TObject* sender, long, char* text, unsigned short len) {
+    body.append(text, len);
+    delete static_cast<TcorvWebForm*>(sender);
+  };
+  const ECORVCore late = Raised([&] { w->SubmitTo(reply.Url("/q").c_str()); });
+  EXPECT_EQ(late.Code, 301);
+  EXPECT_EQ(body, kCsv);
+  EXPECT_EQ(owner.ComponentCount(), 0);
+}
+
 TEST(CorvWebFormPeers, HandlerExceptionLeavesTheComponentUsable) {
   HttpCapture cap(HttpCapture::Mode::Reply, "HTTP/1.0 200 OK\r\n\r\n" + kCsv);
   TcorvWebForm w(nullptr);
