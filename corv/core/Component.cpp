@@ -24,10 +24,12 @@ const bool registered = [] {
       .Default(AnsiString())
       .Property("FirewallPassword", &TcorvComponent::FFirewallPassword, &TcorvComponent::FSetFirewallPassword)
       .Default(AnsiString())
-      .Property("FirewallPort", &TcorvComponent::FFirewallPort, &TcorvComponent::FSetFirewallPort)
-      .Default(static_cast<unsigned short>(0))
+      // The type's writer also sets the port: the type is written first, so a stored port
+      // is read after it and kept.
       .Property("FirewallType", &TcorvComponent::FFirewallType, &TcorvComponent::FSetFirewallType)
       .Default(fwNone)
+      .Property("FirewallPort", &TcorvComponent::FFirewallPort, &TcorvComponent::FSetFirewallPort)
+      .Default(static_cast<unsigned short>(0))
       .Property("FirewallUser", &TcorvComponent::FFirewallUser, &TcorvComponent::FSetFirewallUser)
       .Default(AnsiString())
       .Property("LocalHost", &TcorvComponent::FLocalHost, &TcorvComponent::FSetLocalHost)

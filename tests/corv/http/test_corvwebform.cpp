@@ -534,4 +534,23 @@ TEST(CorvWebFormStreaming, BadDescriptions) {
   EXPECT_EQ(root.corvWebForm1->FirewallPort(), 80);
 }
 
+// A description written from a component reads back to the same firewall settings: the type,
+// whose writer also sets the port, comes before the port.
+TEST(CorvWebFormStreaming, WrittenFirewallSettingsReadBack) {
+  ASSERT_TRUE(rootRegistered);
+  for (const auto& [type, port] : {std::pair{fwSOCKS5, 3128}, std::pair{fwTunnel, 8080}, std::pair{fwSOCKS4, 1080},
+                                   std::pair{fwNone, 80}}) {
+    TcorvWebForm w(nullptr);
+    w.SetName("corvWebForm2");
+    w.FirewallType = type;
+    w.FirewallPort = static_cast<unsigned short>(port);
+    const std::string out = vcl::WriteComponent(&w);
+    TComponent owner(nullptr);
+    auto* back = dynamic_cast<TcorvWebForm*>(vcl::ReadComponent(out, &owner));
+    ASSERT_NE(back, nullptr) << out;
+    EXPECT_EQ(back->FirewallType(), type) << out;
+    EXPECT_EQ(back->FirewallPort(), port) << out;
+  }
+}
+
 }  // namespace
