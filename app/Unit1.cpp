@@ -145,14 +145,15 @@ void TForm1::bUpdateClick(TObject*) {
   bUpdate->Enabled = false;
   corvWebForm1->SubmitTo("http://" + QuoteServiceHost + "/d/quotes.csv");
 
-  // An answer whose last line lacks its line end still shows that line.
-  if (CsvRemainder.Length() > 0 || GridColumn > 0) {
-    int end = CsvRemainder.Length();
-    if (end >= 1 && CsvRemainder[end] == '\r') --end;
+  // An answer whose last line lacks its line end still shows that line; a CR whose LF never
+  // came is no line of its own.
+  int end = CsvRemainder.Length();
+  if (end >= 1 && CsvRemainder[end] == '\r') --end;
+  if (end > 0 || GridColumn > 0) {
     WriteField(CsvRemainder, 1, end);
-    CsvRemainder = "";
     EndLine();
   }
+  CsvRemainder = "";
   Screen->Cursor = crDefault;
   bUpdate->Enabled = true;
 }

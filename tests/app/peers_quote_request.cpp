@@ -15,6 +15,7 @@
 #include "app/evtavek232.h"
 #include "platform/winsock/winsock.h"
 #include "tests/app/quote_service.h"
+#include "tests/peers/http_capture.h"
 #include "tests/peers/process.h"
 #include "tests/peers/scripted.h"
 #include "tests/peers/tinyproxy.h"
@@ -253,6 +254,48 @@ TEST_F(QuoteRequest, LastLineWithoutLineEndStillShows) {
   EXPECT_EQ(Cell(8, 1), "1000");
   EXPECT_EQ(CsvRemainder, "");
   EXPECT_EQ(sim_->ReadLine(), "frame AA 00 06 02 00 01 02 03 04 ED: price 12.34 up");
+}
+
+TEST_F(QuoteRequest, RequestIsTheUrlEncodedFormWithTheWindowsUserAgent) {
+  // The answer ends with a CR whose LF never comes.
+  peers::HttpCapture server(peers::HttpCapture::Mode::Reply, "HTTP/1.0 200 OK\r\n\r\n\"A&B\",1.00,,,0.00,\r\n\"C\",2.00\r\n\r");
+  QuoteServiceHost = ("127.0.0.1:" + std::to_string(server.port())).c_str();
+  Form1->eSymbols->Text = "^DJI BRK.B A&B";
+  Tick();
+  EXPECT_TRUE(dialogs_.empty()) << (dialogs_.empty() ? "" : dialogs_[0].text.c_str());
+  const std::string request = server.NextRequest();
+  const std::size_t blank = request.find("\r\n\r\n");
+  ASSERT_NE(blank, std::string::npos) << request;
+  const std::string head = request.substr(0, blank + 2);
+  EXPECT_EQ(head.rfind("POST /d/quotes.csv HTTP/1.0\r\n", 0), 0u) << head;
+  // Reset empties the content type; the encoding written after it must bring it back.
+  EXPECT_NE(head.find("\r\nContent-Type: application/x-www-form-urlencoded\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nUser-Agent: Corvane V5 HTTP/S Component - (c) tavlin Corvane library\r\n"), std::string::npos)
+      << head;
+  EXPECT_EQ(request.substr(blank + 4), "f=sl1d1t1c1ohgv&e=.csv&s=%5EDJI%20BRK.B%20A%26B");
+
+  // The trailing comma wrote an empty field; the lone CR makes no row.
+  ASSERT_EQ(Form1->sgQuotes->RowCount(), 3);
+  EXPECT_EQ(Cell(0, 1), "A&B");
+  EXPECT_EQ(Cell(2, 1), "");
+  EXPECT_EQ(Cell(5, 1), "");
+  EXPECT_EQ(Cell(1, 2), "2.00");
+  EXPECT_EQ(CsvRemainder, "");
+  EXPECT_EQ(sim_->ReadLine(), "frame AA 00 06 01 00 00 01 00 00 F7: price 1.00 unchanged");
+
+  // An answer that stops after a comma still shows its line, the last field empty.
+  server.SetReply(peers::HttpCapture::Mode::Reply, "HTTP/1.0 200 OK\r\n\r\n\"D\",3.00,,,-0.01,");
+  Form1->sgQuotes->Cells[5][1] = "stale";
+  Tick();
+  EXPECT_FALSE(server.NextRequest().empty());
+  ASSERT_EQ(Form1->sgQuotes->RowCount(), 2);
+  EXPECT_EQ(Cell(0, 1), "D");
+  EXPECT_EQ(Cell(1, 1), "3.00");
+  EXPECT_EQ(Cell(4, 1), "-0.01");
+  EXPECT_EQ(Cell(5, 1), "");
+  EXPECT_EQ(GridRow, 2);
+  EXPECT_EQ(GridColumn, 0);
+  EXPECT_EQ(sim_->ReadLine(), "frame AA 00 06 00 00 00 03 00 00 F6: price 3.00 down");
 }
 
 TEST_F(QuoteRequest, NestedGetDataIsRefusedWhileTheFirstGoesOn) {
