@@ -104,6 +104,15 @@ TEST(QuoteServiceAnswer, PricesMoveEveryRequestAndRepeatForTheSameSeed) {
   EXPECT_NE(a.Answer("l1", "Y", "d", "t"), c.Answer("l1", "Y", "d", "t"));
 }
 
+TEST(QuoteServiceForm, LoggedTextStaysOnOneLine) {
+  EXPECT_EQ(quotes::Printable("s=QVTR%20IBM&e=.csv"), "s=QVTR%20IBM&e=.csv");
+  // A body that would start a forged log line, a NUL that would cut it, and the escape
+  // character itself.
+  EXPECT_EQ(quotes::Printable("a\r\nquote-service: listening"), "a\\x0D\\x0Aquote-service: listening");
+  EXPECT_EQ(quotes::Printable(std::string("x\0y", 3)), "x\\x00y");
+  EXPECT_EQ(quotes::Printable("\\x41\x7F\xC3"), "\\x5Cx41\\x7F\\xC3");
+}
+
 TEST(QuoteServiceAnswer, PricesAreWrittenWithTwoDecimals) {
   EXPECT_EQ(quotes::Price(2345), "23.45");
   EXPECT_EQ(quotes::Price(5), "0.05");

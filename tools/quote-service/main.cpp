@@ -138,8 +138,9 @@ void Serve(int fd, quotes::Market& market) {
   }
   const std::string body = text.substr(bodyStart, want);
 
-  std::printf("quote-service: %s %s%s%s%s\n", request->method.c_str(), request->target.c_str(),
-              request->viaProxy ? " (as proxy)" : "", body.empty() ? "" : " body ", body.c_str());
+  std::printf("quote-service: %s %s%s%s%s\n", quotes::Printable(request->method).c_str(),
+              quotes::Printable(request->target).c_str(), request->viaProxy ? " (as proxy)" : "",
+              body.empty() ? "" : " body ", quotes::Printable(body).c_str());
   if (request->path != kQuotePath) {
     SendAll(fd, ErrorReply(404, "Not Found"));
     return;
@@ -162,7 +163,7 @@ void Serve(int fd, quotes::Market& market) {
   // The answer as sent, one line per quote, without the line ends.
   for (std::size_t at = 0; at < csv.size();) {
     const std::size_t end = csv.find("\r\n", at);
-    std::printf("quote-service: > %s\n", csv.substr(at, end - at).c_str());
+    std::printf("quote-service: > %s\n", quotes::Printable(csv.substr(at, end - at)).c_str());
     at = end + 2;
   }
   SendAll(fd, Reply(200, "OK", "application/octet-stream", csv));

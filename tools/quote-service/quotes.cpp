@@ -108,6 +108,23 @@ std::optional<Request> ParseHead(const std::string& head) {
   return r;
 }
 
+std::string Printable(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b >= 0x7F || c == '\\') {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string Price(long cents, bool sign) {
   std::string out;
   if (cents < 0) {

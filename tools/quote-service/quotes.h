@@ -55,6 +55,10 @@ class Market {
   std::map<std::string, Stock> stocks_;
 };
 
+// The text for one line of the log: control bytes, backslash and bytes from 0x7F up as \xHH,
+// so a request cannot break or forge the lines a reader of the log relies on.
+std::string Printable(const std::string& text);
+
 // Cents as a price: 2345 -> "23.45"; with sign, +12 -> "+0.12", 0 -> "0.00".
 std::string Price(long cents, bool sign = false);
 
