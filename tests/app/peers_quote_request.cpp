@@ -298,6 +298,29 @@ TEST_F(QuoteRequest, RequestIsTheUrlEncodedFormWithTheWindowsUserAgent) {
   EXPECT_EQ(sim_->ReadLine(), "frame AA 00 06 00 00 00 03 00 00 F6: price 3.00 down");
 }
 
+TEST_F(QuoteRequest, TailOfABrokenAnswerDoesNotLeakIntoTheNext) {
+  // The connection breaks inside the first field: its start stays in the remainder, with
+  // the row and column of a half-filled line.
+  peers::HttpCapture server(peers::HttpCapture::Mode::ResetMidBody,
+                            "HTTP/1.0 200 OK\r\n\r\n\"OLD\",1.00,TAIL" + std::string(60, 'y'));
+  QuoteServiceHost = ("127.0.0.1:" + std::to_string(server.port())).c_str();
+  Tick();
+  EXPECT_FALSE(server.NextRequest().empty());
+  ASSERT_EQ(dialogs_.size(), 1u);
+  ASSERT_EQ(CsvRemainder.SubString(1, 4), "TAIL");
+  EXPECT_EQ(GridColumn, 2);
+  ExpectNoFrameSince();
+
+  QuoteServiceHost = quotes_->host().c_str();
+  Tick();
+  EXPECT_EQ(quotes_->NextRequest().rfind("POST /d/quotes.csv", 0), 0u);
+  EXPECT_EQ(Cell(0, 1), "QVTR");
+  EXPECT_EQ(Cell(0, 2), "IBM");
+  EXPECT_EQ(Form1->sgQuotes->RowCount(), 3);
+  EXPECT_TRUE(sim_->ReadLine().ends_with(PriceOfRow1()));
+  ExpectIdle();
+}
+
 TEST_F(QuoteRequest, NestedGetDataIsRefusedWhileTheFirstGoesOn) {
   peers::ScriptedServer server;
   server.Accept()
