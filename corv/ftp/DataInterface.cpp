@@ -1,0 +1,268 @@
+#include <cstdio>
+#include <cstring>
+
+#include "corv/ftp/FTP.h"
+#include "platform/win32/file.h"
+
+// ---- listening
+
+CListeningSocket::CListeningSocket() : ListenSocket(ws::INVALID_SOCKET), ListenPort(0) {}
+
+CListeningSocket::~CListeningSocket() { CloseListener(); }
+
+int CListeningSocket::CloseListener() {
+  if (ListenSocket != ws::INVALID_SOCKET) {
+    WinsockProcs.closesocket(ListenSocket);
+    ListenSocket = ws::INVALID_SOCKET;
+  }
+  return 0;
+}
+
+int CListeningSocket::Listen(WORD port) {
+  CloseListener();
+  ws::SOCKET s = WinsockProcs.socket(ws::AF_INET, ws::SOCK_STREAM, ws::IPPROTO_TCP);
+  if (s == ws::INVALID_SOCKET) return WinsockProcs.WSAGetLastError();
+  ListenSocket = s;
+  std::int32_t one = 1;
+  WinsockProcs.setsockopt(s, ws::SOL_SOCKET, ws::SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
+  ws::sockaddr_in local{};
+  local.sin_family = ws::AF_INET;
+  local.sin_addr.s_addr = ws::INADDR_ANY;
+  local.sin_port = WinsockProcs.htons(port);
+  bool ok = WinsockProcs.bind(s, reinterpret_cast<const ws::sockaddr*>(&local), sizeof local) == 0;
+  if (ok) {
+    ListenPort = port;
+    if (port == 0) {
+      ws::sockaddr_in bound{};
+      int len = sizeof bound;
+      ok = WinsockProcs.getsockname(s, reinterpret_cast<ws::sockaddr*>(&bound), &len) == 0;
+      if (ok) ListenPort = WinsockProcs.ntohs(bound.sin_port);
+    }
+  }
+  if (ok) ok = WinsockProcs.listen(s, 1) == 0;
+  if (ok) ok = WinsockProcs.WSAAsyncSelect(s, Window, WM_CORV_SOCKET, ws::FD_ACCEPT) == 0;
+  if (!ok) {
+    int code = WinsockProcs.WSAGetLastError();
+    CloseListener();
+    return code;
+  }
+  return 0;
+}
+
+WORD CListeningSocket::GetListenPort() {
+  if (ListenSocket == ws::INVALID_SOCKET) return 0;
+  ws::sockaddr_in bound{};
+  int len = sizeof bound;
+  if (WinsockProcs.getsockname(ListenSocket, reinterpret_cast<ws::sockaddr*>(&bound), &len) != 0) return 0;
+  return WinsockProcs.ntohs(bound.sin_port);
+}
+
+int CListeningSocket::FormatPortArgument(char* buffer, ws::SOCKET control) {
+  WORD port = GetListenPort();
+  if (port == 0) {
+    int code = WinsockProcs.WSAGetLastError();
+    return code ? code : ws::WSAENOTSOCK;
+  }
+  ws::sockaddr_in local{};
+  int len = sizeof local;
+  if (WinsockProcs.getsockname(control, reinterpret_cast<ws::sockaddr*>(&local), &len) != 0)
+    return WinsockProcs.WSAGetLastError();
+  const auto* a = reinterpret_cast<const unsigned char*>(&local.sin_addr.s_addr);
+  std::snprintf(buffer, 24, "%d,%d,%d,%d,%d,%d", a[0], a[1], a[2], a[3], port >> 8, port & 0xFF);
+  return 0;
+}
+
+LRESULT CListeningSocket::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if ((message & 0xFFFF) == WM_CORV_SOCKET) {
+    auto s = static_cast<ws::SOCKET>(wParam);
+    if (Socket != ws::INVALID_SOCKET && s == Socket) return CAsyncIPPort::HandleMessage(message, wParam, lParam);
+    if (ListenSocket != ws::INVALID_SOCKET && s == ListenSocket &&
+        ws::WSAGETSELECTEVENT(lParam) == ws::FD_ACCEPT) {
+      if (Socket != ws::INVALID_SOCKET) Connect(false);
+      ws::SOCKET accepted = WinsockProcs.accept(ListenSocket, nullptr, nullptr);
+      CloseListener();
+      if (accepted == ws::INVALID_SOCKET) {
+        FireError(FTP_ACCEPT_FAILED, "Failed to accept new socket.");
+        return 0;
+      }
+      Socket = accepted;
+      Connected = true;
+      AcceptData = true;
+      InRead = false;
+      DeferredClose = false;
+      if (Fifo.Storage()) Fifo.SetSize(Fifo.Capacity());
+      if (WinsockProcs.WSAAsyncSelect(accepted, Window, WM_CORV_SOCKET,
+                                      ws::FD_READ | ws::FD_WRITE | ws::FD_CLOSE) != 0)
+        FireError(FTP_SELECT_FAILED, "Error calling WSAAsyncSelect on new socket.");
+      FireConnected(0, "OK");
+      return 0;
+    }
+  }
+  return Window ? DefWindowProcA(Window, message & 0xFFFF, wParam, lParam) : 0;
+}
+
+// ---- data connection
+
+CDataInterface::CDataInterface() : Owner(nullptr), Offset(0), Kind(0), LocalFileHandle(INVALID_HANDLE_VALUE), Chunk{} {}
+
+CDataInterface::~CDataInterface() {
+  CloseLocalFile();
+  CloseListener();
+  CloseSocket();
+  // The window belongs to the engine.
+  if (Owner && Window == Owner->Window) Window = nullptr;
+}
+
+void CDataInterface::CloseLocalFile() {
+  if (LocalFileHandle != INVALID_HANDLE_VALUE) {
+    CloseHandle(LocalFileHandle);
+    LocalFileHandle = INVALID_HANDLE_VALUE;
+  }
+}
+
+int CDataInterface::SetMode(std::uint8_t kind) {
+  Kind = kind;
+  Partial.Set(0u);
+  if (kind >= kDataToEvents && kind <= kDataToFile) {
+    Fifo.SetEOL("\r\n");
+    return SetEOL(nullptr, 0);
+  }
+  if (kind == kDataNameList || kind == kDataLongList) return SetEOL("\r\n", 2);
+  return 0;
+}
+
+int CDataInterface::FireConnected(WORD, const char*) {
+  Offset = static_cast<std::int32_t>(StrToInt64(Owner->StartByte.Text()));
+  int error = 0;
+  if (Kind == kDataUpload) {
+    SetOutBufferSize(kSocketBuffer);
+    CloseLocalFile();
+    LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (Offset != 0) {
+      if (LocalFileHandle == INVALID_HANDLE_VALUE ||
+          SetFilePointer(LocalFileHandle, Offset, nullptr, FILE_CURRENT) == INVALID_SET_FILE_POINTER)
+        error = 8;
+    } else if (LocalFileHandle == INVALID_HANDLE_VALUE) {
+      error = 3;
+    }
+  } else if (Kind == kDataToFile) {
+    SetInBufferSize(kSocketBuffer);
+    CloseLocalFile();
+    if (Offset != 0) {
+      LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (LocalFileHandle == INVALID_HANDLE_VALUE)
+        error = 4;
+      else if (SetFilePointer(LocalFileHandle, Offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        error = 8;
+    } else {
+      LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (LocalFileHandle == INVALID_HANDLE_VALUE) error = 4;
+    }
+  }
+  if (error) FireError(static_cast<WORD>(error), "Error opening local file.");
+  Owner->FireStartTransfer();
+  return 0;
+}
+
+int CDataInterface::OnDataIn(const char* data, WORD length, bool eol) {
+  Offset += length;
+  switch (Kind) {
+    case kDataToEvents:
+      Owner->FireTransfer(Offset, const_cast<char*>(data), length);
+      break;
+    case kDataToFile: {
+      int error = 0;
+      if (LocalFileHandle == INVALID_HANDLE_VALUE) {
+        error = 5;
+      } else if (length) {
+        DWORD written = 0;
+        if (!WriteFile(LocalFileHandle, data, length, &written, nullptr) || written != length) {
+          CloseLocalFile();
+          error = 7;
+        }
+      }
+      if (error) FireError(static_cast<WORD>(error), "Error writing to local file.");
+      Owner->FireTransfer(Offset, nullptr, 0);
+      break;
+    }
+    case kDataNameList:
+    case kDataLongList:
+      LineIn(data, length, eol);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+void CDataInterface::LineIn(const char* data, WORD length, bool eol) {
+  // A line longer than the receive buffer arrives in pieces; it is parsed whole.
+  if (!Partial.IsEmpty() || !eol) {
+    if (Partial.Append(data, length) != 0) {
+      FireError(CORV_OUT_OF_MEMORY, "Out of memory.");
+      Partial.Set(0u);
+      return;
+    }
+    if (!eol) return;
+    Owner->ParseDirEntry(Partial.Text(), Partial.Length(), Kind == kDataLongList);
+    Partial.Set(0u);
+    return;
+  }
+  Owner->ParseDirEntry(const_cast<char*>(data), length, Kind == kDataLongList);
+}
+
+int CDataInterface::FireDisconnected(WORD, const char*) {
+  // A last listing line without its line end still counts.
+  if ((Kind == kDataNameList || Kind == kDataLongList) && !Partial.IsEmpty()) {
+    Owner->ParseDirEntry(Partial.Text(), Partial.Length(), Kind == kDataLongList);
+    Partial.Set(0u);
+  }
+  CloseLocalFile();
+  Owner->FireEndTransfer();
+  return 0;
+}
+
+int CDataInterface::FireError(WORD code, const char* text) { return Owner->FireError(code, text); }
+
+int CDataInterface::SendFileChunk() {
+  if (Kind != kDataUpload || LocalFileHandle == INVALID_HANDLE_VALUE) return 0;
+  DWORD size = GetFileSize(LocalFileHandle, nullptr);
+  if (size == static_cast<DWORD>(Offset)) {
+    CloseLocalFile();
+    Connect(false);
+    return 0;
+  }
+  if (size == INVALID_FILE_SIZE || size < static_cast<DWORD>(Offset) || Offset < 0) {
+    // Nothing can be read at the position: a start byte beyond the end of the file.
+    CloseLocalFile();
+    Owner->SetFixedErrorText("Error reading from local file.");
+    return FTP_LOCAL_FILE;
+  }
+  DWORD n = size - static_cast<DWORD>(Offset);
+  if (n > kChunkSize) n = kChunkSize;
+  DWORD got = 0;
+  if (!ReadFile(LocalFileHandle, Chunk, n, &got, nullptr) || got != n) {
+    CloseLocalFile();
+    Owner->SetFixedErrorText("Error reading from local file.");
+    return FTP_LOCAL_FILE;
+  }
+  int r = Send(Chunk, n, 0, false);
+  if (r == 0) {
+    Offset += static_cast<std::int32_t>(n);
+    Owner->FireTransfer(Offset, nullptr, 0);
+    return 0;
+  }
+  if (r != ws::WSAEWOULDBLOCK) return r;
+  LONG back = static_cast<LONG>(n) - BytesSent;
+  DWORD at = SetFilePointer(LocalFileHandle, -back, nullptr, FILE_CURRENT);
+  if (BytesSent <= 0) return 0;
+  if (at == INVALID_SET_FILE_POINTER) {
+    Owner->SetFixedErrorText("Error seeking in local file.");
+    return FTP_LOCAL_FILE;
+  }
+  Offset = static_cast<std::int32_t>(at);
+  Owner->FireTransfer(Offset, nullptr, 0);
+  return ws::WSAEWOULDBLOCK;
+}

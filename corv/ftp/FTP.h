@@ -1,0 +1,179 @@
+// The FTP client engine: the control connection (commands, replies, logon and the actions)
+// and, embedded in it, the data connection that carries files and listings in passive or
+// active mode. Every action is one blocking call that pumps the thread's queue until it
+// ends. Events go to the FTPEvts sink in EventSink (set it as static_cast<FTPEvts*>(thunk)).
+#pragma once
+#include <cstdint>
+
+#include "corv/core/IPPortMsg.h"
+#include "corv/ftp/FTPEvts.h"
+
+// Result codes of the engine.
+inline constexpr int FTP_REPLY_FAILED = 141;     // error reply; the text is the reply line
+inline constexpr int FTP_CONNECTION_EVENT = 142; // Error event of the control connection
+inline constexpr int FTP_BUSY = 143;
+inline constexpr int FTP_LOCAL_FILE = 144;       // upload read or seek failed
+inline constexpr int FTP_NO_LOCAL_FILE = 145;
+inline constexpr int FTP_NO_REMOTE_FILE = 146;
+inline constexpr int FTP_LINE_BREAK = 147;       // a command line would carry a CR or LF
+inline constexpr int FTP_ACCEPT_FAILED = 311;
+inline constexpr int FTP_SELECT_FAILED = 312;
+
+// Action codes; 0-13 are the component's actions.
+enum TcorvFTPActions : std::uint8_t {
+  ftpIdle = 0,
+  ftpAbort = 1,
+  ftpLogon = 2,
+  ftpLogoff = 3,
+  ftpDownload = 4,
+  ftpUpload = 5,
+  ftpDeleteFile = 6,
+  ftpRenameFile = 7,
+  ftpListDirectory = 8,
+  ftpListDirectoryLong = 9,
+  ftpMakeDirectory = 10,
+  ftpRemoveDirectory = 11,
+  ftpAppend = 12,
+  ftpStoreUnique = 13,
+};
+inline constexpr int FTP_ACTION_TYPE_ASCII = 14;
+inline constexpr int FTP_ACTION_TYPE_BINARY = 15;
+inline constexpr int FTP_ACTION_CHANGE_DIR = 16;
+inline constexpr int FTP_ACTION_COMMAND = 17;
+
+enum TcorvFTPTransferModes : std::uint8_t { tmDefault = 0, tmASCII = 1, tmBinary = 2 };
+
+// Transfer kinds of the data connection.
+enum : std::uint8_t {
+  kDataToEvents = 1,  // download raised as Transfer events
+  kDataUpload = 2,
+  kDataToFile = 3,
+  kDataNameList = 4,  // NLST lines
+  kDataLongList = 5,  // LIST lines
+};
+
+class CFTP;
+
+// A port that can also wait for one incoming connection (active data connections).
+class CListeningSocket : public CInternalIPPort {
+ public:
+  CListeningSocket();
+  ~CListeningSocket() override;
+
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // Listens on any local address and the port (0: chosen by the system), with accept
+  // reports to the window. 0 or a socket error.
+  int Listen(WORD port);
+  int CloseListener();
+  WORD GetListenPort();
+  // "h1,h2,h3,h4,p1,p2" of the control socket's local address and the listen port; buffer
+  // needs 24 bytes.
+  int FormatPortArgument(char* buffer, ws::SOCKET control);
+
+  ws::SOCKET ListenSocket;  // INVALID_SOCKET when there is none
+  WORD ListenPort;
+};
+
+class CDataInterface : public CListeningSocket {
+ public:
+  static constexpr std::uint32_t kChunkSize = 4096;
+  static constexpr std::int32_t kSocketBuffer = 65000;
+
+  CDataInterface();
+  ~CDataInterface() override;
+
+  int SetMode(std::uint8_t kind);
+  int SendFileChunk();
+  void CloseLocalFile();
+
+  int FireConnected(WORD code, const char* text) override;
+  int OnDataIn(const char* data, WORD length, bool eol) override;
+  int FireDisconnected(WORD code, const char* text) override;
+  int FireError(WORD code, const char* text) override;
+
+  CFTP* Owner;
+  std::int32_t Offset;  // transfer position, counted from the start byte
+  std::uint8_t Kind;
+  HANDLE LocalFileHandle;
+  char Chunk[kChunkSize];
+
+ private:
+  void LineIn(const char* data, WORD length, bool eol);
+  DynStr Partial;  // a listing line that came in pieces
+};
+
+class CFTP : public CIPPortMsg {
+ public:
+  static constexpr std::uint32_t kNameMax = 256;
+
+  CFTP();
+  ~CFTP() override;
+
+  bool Init();
+  int DoAction(int code);
+  // One command and its complete reply; a null name only reads a reply (the greeting).
+  int SendCommand(const char* name, const char* argument);
+  const char* GetRemotePath();
+  int SetRemotePath(const char* text);
+  int SetLocalFile(const char* text);
+  int SetRemoteFile(const char* text);
+  int SetAltFile(const char* text);
+  int SetTransferMode(int mode);
+  int OpenDataConnection();
+  // Raises one DirList event for a listing line (long form: LIST).
+  int ParseDirEntry(char* line, std::uint32_t length, bool longForm);
+
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  int DoEvents(DWORD milliseconds, HWND window) override;
+  int FireConnected(WORD code, const char* text) override;
+  int FireDisconnected(WORD code, const char* text) override;
+  int FireError(WORD code, const char* text) override;
+  int OnReplyWait() override;
+
+  virtual int FireDirList(const char* dirEntry, const char* fileName, bool isDir, std::int32_t fileSize, const char* fileTime);
+  virtual int FireEndTransfer();
+  virtual int FirePITrail(WORD code, const char* text);
+  virtual int FireStartTransfer();
+  // text[length] is set to 0 for the call and put back afterwards.
+  virtual int FireTransfer(std::int32_t bytes, char* text, WORD length);
+
+  std::uint8_t CurrentAction;  // 0: idle
+  std::uint8_t TransferMode;
+  std::uint8_t Passive;
+  DynStr StartByte;
+  CDataInterface Data;
+  DynStr User;
+  DynStr Password;
+  char LocalFile[kNameMax + 1];
+  char RemotePath[kNameMax + 1];
+  char RemoteFile[kNameMax + 1];
+  char AltFile[kNameMax + 1];
+  char TrailLine[kNameMax + 1];
+  DynStr Command;
+
+ private:
+  FTPEvts* Sink() const { return static_cast<FTPEvts*>(EventSink); }
+  int RunAction(int code);
+  int Logon();
+  int Logoff();
+  int Abort();
+  int Transfer(std::uint8_t kind, const char* command, bool restart);
+  int CheckUpload(int code);
+
+  // The error text is a copy: the reply line changes with the next command.
+  void SetReplyError(const char* text);
+
+  std::uint32_t Aborts;   // counts aborts, so a command that an abort overtook can tell
+  DynStr AbortReply;      // the reply that ended the aborted transfer
+  DynStr ErrorLine;
+};
+
+// Listing and number helpers.
+// Skips blanks and tabs, appends the next field to out; returns the delimiter's position.
+const char* NextToken(const char* position, DynStr& out);
+bool IsNumeric(const char* text);
+// Decimal with an optional "-", accumulated in 32 bits.
+std::int64_t StrToInt64(const char* text);
+// The digits at *cursor as a 16-bit number; the cursor then steps over one character
+// (never over the end of the text).
+WORD ReadNumber(const char** cursor);
