@@ -329,3 +329,157 @@ int DynStrJ::DecodeWordQ(const char* word, std::uint32_t length) {
   }
   return JISToShiftJIS(o, n);
 }
+
+bool DynStrJ::Has8BitText(const char* text) {
+  return text && Has8Bit(text, static_cast<std::uint32_t>(std::strlen(text)));
+}
+
+// ---- mail header values ----
+
+namespace {
+bool IsFoldPoint(unsigned char c) { return c == ' ' || c == '\t' || c == ','; }
+}  // namespace
+
+int DynStrRFC822::SetFolded(const char* text, std::uint32_t budget) {
+  return SetFolded(text, text ? static_cast<std::uint32_t>(std::strlen(text)) : 0, budget);
+}
+
+int DynStrRFC822::SetFolded(const char* text, std::uint32_t length, std::uint32_t budget) {
+  if (!text) length = 0;
+  if (budget == 0) {
+    if (Set(length, text)) return kNoMemory;
+    char* t = Text();
+    for (std::uint32_t i = 0; i < length; ++i) {
+      if (t[i] != '\r' && t[i] != '\n') continue;
+      const bool fold = t[i] == '\r' && i + 2 < length && t[i + 1] == '\n' && (t[i + 2] == ' ' || t[i + 2] == '\t');
+      if (fold)
+        ++i;
+      else
+        t[i] = ' ';
+    }
+    return 0;
+  }
+  // Reserve the worst case once: one fold of three bytes per budget characters.
+  const std::uint64_t room = (std::uint64_t(length) / budget + 1) * 3 + length + 1;
+  if (room > 0xFFFFFFF0u || Set(static_cast<std::uint32_t>(room))) return kNoMemory;
+  char* out = Text();
+  std::uint32_t o = 0;
+  std::int64_t counter = budget;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    --counter;
+    if (c == '\r' || c == '\n') c = ' ';
+    if (counter > 0 || !IsFoldPoint(c)) {
+      out[o++] = static_cast<char>(c);
+      continue;
+    }
+    if (c == ',') out[o++] = ',';
+    if (i + 1 < length) {
+      out[o++] = '\r';
+      out[o++] = '\n';
+      out[o++] = '\t';
+      counter = budget;
+    }
+  }
+  return Set(o);
+}
+
+int DynStrJRFC822::SetAddressList(const char* text, std::uint32_t budget, int flag) {
+  Set(0u);
+  const std::uint32_t n = text ? static_cast<std::uint32_t>(std::strlen(text)) : 0;
+  if (flag == 0 || !Has8Bit(text, n)) return SetFolded(text, n, budget);
+  DynStrJ work;
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
+  bool inRun = false, inQuote = false;
+  std::uint32_t runStart = 0, runEnd = 0, quoteStart = 0;
+  std::uint32_t i = 0;
+  while (i < n) {
+    const unsigned char c = t[i];
+    if (inQuote) {
+      if (c == '"') {
+        const std::uint32_t len = i - quoteStart;
+        int r;
+        if (Has8Bit(text + quoteStart, len))
+          r = work.EncodeWordB(text + quoteStart, len);
+        else
+          r = work.Append(text + quoteStart - 1, len + 2);
+        if (r) return kNoMemory;
+        inQuote = false;
+      }
+      ++i;
+      continue;
+    }
+    if (IsLead(c)) {
+      if (i + 1 >= n) break;
+      if (!inRun) {
+        inRun = true;
+        runStart = i;
+      }
+      runEnd = i + 2;
+      i += 2;
+      continue;
+    }
+    if (inRun) {
+      if (work.EncodeWordB(text + runStart, runEnd - runStart)) return kNoMemory;
+      inRun = false;
+    }
+    if (c == '"') {
+      inQuote = true;
+      quoteStart = i + 1;
+    } else if (AppendByte(work, c)) {
+      return kNoMemory;
+    }
+    ++i;
+  }
+  if (inQuote) {
+    if (work.EncodeWordB(text + quoteStart, n - quoteStart)) return kNoMemory;
+  } else if (inRun) {
+    if (work.EncodeWordB(text + runStart, runEnd - runStart)) return kNoMemory;
+  }
+  return SetFolded(work.Text(), work.Length(), budget);
+}
+
+int DynStrJRFC822::SetText(const char* text, std::uint32_t budget, int flag) {
+  Set(0u);
+  const std::uint32_t n = text ? static_cast<std::uint32_t>(std::strlen(text)) : 0;
+  if (flag == 0 || !Has8Bit(text, n)) return SetFolded(text, n, budget);
+  const std::uint32_t limit = budget > 40 ? budget - 40 : 0;
+  DynStr chunk;
+  auto flush = [&]() -> int {
+    int r = Has8Bit(chunk.Text(), chunk.Length()) ? EncodeWordB(chunk.Text(), chunk.Length())
+                                                   : Append(chunk.Text(), chunk.Length());
+    chunk.Set(0u);
+    return r ? kNoMemory : 0;
+  };
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
+  std::uint32_t i = 0;
+  while (i < n) {
+    unsigned char c = t[i];
+    if (IsLead(c)) {
+      if (chunk.Length() > limit) {
+        if (flush() || Append("\r\n\t", 3)) return kNoMemory;
+      }
+      if (i + 1 >= n) break;
+      if (chunk.Append(text + i, 2)) return kNoMemory;
+      i += 2;
+      continue;
+    }
+    if (c == '\r' || c == '\n') c = ' ';
+    if (chunk.Length() < limit && !IsFoldPoint(c)) {
+      if (AppendByte(chunk, c)) return kNoMemory;
+      ++i;
+      continue;
+    }
+    const bool wasShort = chunk.Length() < limit;
+    if (c == ',' && AppendByte(chunk, c)) return kNoMemory;
+    if (flush()) return kNoMemory;
+    if (wasShort) {
+      if (c != ',' && AppendByte(*this, c)) return kNoMemory;
+    } else {
+      if (Append("\r\n\t", 3)) return kNoMemory;
+      if (!IsFoldPoint(c) && AppendByte(chunk, c)) return kNoMemory;
+    }
+    ++i;
+  }
+  return flush();
+}

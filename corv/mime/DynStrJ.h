@@ -6,8 +6,17 @@
 
 #include "corv/core/DynStr.h"
 
-// The header string of the mail builder; it adds its folding setters here.
-class DynStrRFC822 : public DynStr {};
+// A mail header value kept in the form in which it is sent: folded onto continuation lines
+// ("\r\n\t") once a line holds `budget` characters.
+class DynStrRFC822 : public DynStr {
+ public:
+  // Folds at the first blank, TAB or comma after budget - 1 characters; CR and LF become
+  // blanks. Budget 0 stores the text unfolded, keeping only line breaks that open a
+  // continuation line (CR LF before a blank or TAB); other CR and LF become blanks, so a
+  // value can never start a header line of its own. 0 or 200.
+  int SetFolded(const char* text, std::uint32_t length, std::uint32_t budget);
+  int SetFolded(const char* text, std::uint32_t budget);
+};
 
 class DynStrJ : public DynStrRFC822 {
  public:
@@ -24,6 +33,7 @@ class DynStrJ : public DynStrRFC822 {
   // becomes encoded words on folded lines inside the quotes.
   int EncodeHeader(const char* name, const char* value, std::uint32_t length, int mode);
   static bool Has8Bit(const void* data, std::uint32_t length);
+  static bool Has8BitText(const char* text);
   // Text with every ISO-2022-JP encoded word decoded to Shift-JIS.
   int SetDecoded(const char* text);
   int AppendDecoded(const char* text);
@@ -35,8 +45,17 @@ class DynStrJ : public DynStrRFC822 {
   int AppendKanjiOut();
 };
 
-// The mail builder's Japanese header string.
-class DynStrJRFC822 : public DynStrJ {};
+// The mail builder's Japanese header string. With flag 1 (Japanese mode) and 8-bit bytes in
+// the text, Shift-JIS runs become ISO-2022-JP encoded words before the value is folded.
+class DynStrJRFC822 : public DynStrJ {
+ public:
+  // An address list: double-byte runs and quoted names holding 8-bit bytes become encoded
+  // words (a quoted one without its quotes).
+  int SetAddressList(const char* text, std::uint32_t budget, int flag);
+  // Free text: cut into chunks of at most budget - 40 bytes, 8-bit chunks encoded.
+  int SetText(const char* text, std::uint32_t budget, int flag);
+  using DynStrTemplate::SetText;
+};
 
 // One JIS X 0208 character between its two forms.
 void SJISPairToJIS(unsigned char s1, unsigned char s2, unsigned char* j1, unsigned char* j2);
