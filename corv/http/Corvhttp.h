@@ -5,8 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "corv/core/Component.h"
-#include "corv/http/HTTP.h"
+#include "corv/http/HTTPComponent.h"
 
 class HTTPCThunk;
 class CWinsock;
@@ -28,7 +27,7 @@ using TcorvHTTPDirectionEvent = Closure<void(TObject* Sender, int Direction)>;
 using TcorvHTTPTransferEvent =
     Closure<void(TObject* Sender, int Direction, long BytesTransferred, char* Text, unsigned short lenText)>;
 
-class TcorvHTTP : public TcorvComponent {
+class TcorvHTTP : public TcorvHTTPEngineComponent {
  public:
   explicit TcorvHTTP(TComponent* Owner);
   // May run inside one of this component's own handlers: a running request is then stopped
@@ -36,7 +35,6 @@ class TcorvHTTP : public TcorvComponent {
   ~TcorvHTTP() override;
 
   // Methods; each ends in TreatErr. The request methods return when the reply is complete.
-  void AddCookie(AnsiString Name, AnsiString Value);
   void Get(AnsiString URL);
   void Head(AnsiString URL);
   void Post(AnsiString URL);
@@ -44,83 +42,37 @@ class TcorvHTTP : public TcorvComponent {
   void Interrupt() override;
   void ResetHeaders();
 
-  // Called by the thunk for each engine event; each calls its handler, when one is assigned,
-  // with copies of the texts.
-  virtual void FireConnected(int ErrorCode, char* Description);
-  virtual void FireDisconnected(int ErrorCode, char* Description);
+  // Called by the thunk for the directed engine events; each calls its handler when one is
+  // assigned.
   virtual void FireEndTransfer(int Direction);
-  virtual void FireError(int ErrorCode, char* Description);
-  virtual void FireHeader(char* Field, char* Value);
-  virtual void FireSetCookie(char* Name, char* Value, char* Expires, char* Domain, char* Path, bool Secure);
   virtual void FireStartTransfer(int Direction);
   virtual void FireTransfer(int Direction, long BytesTransferred, char* Text, unsigned short lenText);
 
-  TcorvErrorEvent OnConnected;
-  TcorvErrorEvent OnDisconnected;
   TcorvHTTPDirectionEvent OnEndTransfer;
-  TcorvErrorEvent OnError;
-  TcorvHeaderEvent OnHeader;
-  TcorvSetCookieEvent OnSetCookie;
   TcorvHTTPDirectionEvent OnStartTransfer;
   TcorvHTTPTransferEvent OnTransfer;
 
-  // Readers and writers.
+  // Readers and writers; those of the request fields both components share, AddCookie and
+  // the undirected events come from TcorvHTTPEngineComponent.
   AnsiString FAccept();
   void FSetAccept(AnsiString value);
   TcorvHTTPActions FAction();
   void FSetAction(TcorvHTTPActions value);
   AnsiString FAttachedFile();
   void FSetAttachedFile(AnsiString value);
-  AnsiString FAuthorization();
-  void FSetAuthorization(AnsiString value);
-  AnsiString FContentType();
-  void FSetContentType(AnsiString value);
-  int FCookieCount();
-  void FSetCookieCount(int value);
-  AnsiString FCookieName(unsigned short CookieIndex);
-  void FSetCookieName(unsigned short CookieIndex, AnsiString value);
-  AnsiString FCookieValue(unsigned short CookieIndex);
-  void FSetCookieValue(unsigned short CookieIndex, AnsiString value);
   TcorvHTTPFollowRedirects FFollowRedirects();
   void FSetFollowRedirects(TcorvHTTPFollowRedirects value);
-  AnsiString FFrom();
-  void FSetFrom(AnsiString value);
   AnsiString FHTTPMethod();
   void FSetHTTPMethod(AnsiString value);
   AnsiString FHTTPVersion();
   void FSetHTTPVersion(AnsiString value);
   AnsiString FIfModifiedSince();
   void FSetIfModifiedSince(AnsiString value);
-  AnsiString FLocalFile();
-  void FSetLocalFile(AnsiString value);
-  long FMaxTransferredData();
-  void FSetMaxTransferredData(long value);
-  AnsiString FOtherHeaders();
-  void FSetOtherHeaders(AnsiString value);
-  AnsiString FPassword();
-  void FSetPassword(AnsiString value);
   AnsiString FPostData();
   void FSetPostData(AnsiString value);
   void SetPostData(char* Data, unsigned short Length);
   AnsiString FPragma();
   void FSetPragma(AnsiString value);
-  AnsiString FProxyAuthorization();
-  void FSetProxyAuthorization(AnsiString value);
-  AnsiString FProxyPassword();
-  void FSetProxyPassword(AnsiString value);
-  unsigned short FProxyPort();
-  void FSetProxyPort(unsigned short value);
-  AnsiString FProxyServer();
-  void FSetProxyServer(AnsiString value);
-  AnsiString FProxyUser();
-  void FSetProxyUser(AnsiString value);
-  AnsiString FReferer();
-  void FSetReferer(AnsiString value);
-  AnsiString FStatusLine();
-  AnsiString FTransferredData();
-  AnsiString FTransferredHeaders();
-  AnsiString FURL();
-  void FSetURL(AnsiString value);
   AnsiString FURLPath();
   void FSetURLPath(AnsiString value);
   unsigned short FURLPort();
@@ -129,10 +81,6 @@ class TcorvHTTP : public TcorvComponent {
   void FSetURLScheme(AnsiString value);
   AnsiString FURLServer();
   void FSetURLServer(AnsiString value);
-  AnsiString FUser();
-  void FSetUser(AnsiString value);
-  AnsiString FUserAgent();
-  void FSetUserAgent(AnsiString value);
 
   using H = TcorvHTTP;
   Property<H, AnsiString, &H::FAccept, &H::FSetAccept> Accept{this};
@@ -173,8 +121,6 @@ class TcorvHTTP : public TcorvComponent {
   Property<H, AnsiString, &H::FUserAgent, &H::FSetUserAgent> UserAgent{this};
 
  private:
-  // Runs an engine action, first setting url as a new URL when one is given. The action
-  // may pump messages: a component destroyed by a handler meanwhile is not touched again.
   void RunAction(int action, const char* url);
   HTTPCThunk* FThunk = nullptr;
 };

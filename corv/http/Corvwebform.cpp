@@ -56,6 +56,7 @@ class WebFormCThunk final : public WebFormEvts {
     return 0;
   }
 
+  static constexpr const char* kOutOfMemory = "WebForm. Out of memory.";
   TcorvWebForm* Owner = nullptr;
   // Engine actions of the component on the stack, and whether the component is gone: a
   // component destroyed inside its own submit leaves the thunk to the outermost call.
@@ -66,10 +67,8 @@ class WebFormCThunk final : public WebFormEvts {
 
 namespace {
 
-constexpr int kCookieRange = 156;
 constexpr int kFormVarRange = 159;
 
-AnsiString Bytes(const DynStr& s) { return AnsiString(s.Text(), static_cast<int>(s.Length())); }
 AnsiString Entry(const DynStrSeq& list, std::uint32_t i) {
   return AnsiString(list.Get(i), static_cast<int>(list.GetLength(i)));
 }
@@ -82,40 +81,12 @@ const bool registered = [] {
                                             {"encMultipartFormData", encMultipartFormData},
                                             {"encQueryString", encQueryString}});
   using W = TcorvWebForm;
-  const AnsiString none;
-  vcl::RegisterClass<W, TcorvComponent>("TcorvWebForm")
-      .Property("Action", &W::FAction, &W::FSetAction)
+  auto b = vcl::RegisterClass<W, TcorvComponent>("TcorvWebForm");
+  b.Property("Action", &W::FAction, &W::FSetAction)
       .NotStored()
       .Property("Encoding", &W::FEncoding, &W::FSetEncoding)
-      .Default(encURLEncoding)
-      .Property("LocalFile", &W::FLocalFile, &W::FSetLocalFile)
-      .Default(none)
-      .Property("MaxTransferredData", &W::FMaxTransferredData, &W::FSetMaxTransferredData)
-      .Default(4096L)
-      .Property("Password", &W::FPassword, &W::FSetPassword)
-      .Default(none)
-      .Property("ProxyPassword", &W::FProxyPassword, &W::FSetProxyPassword)
-      .Default(none)
-      .Property("ProxyPort", &W::FProxyPort, &W::FSetProxyPort)
-      .Default(static_cast<unsigned short>(80))
-      .Property("ProxyServer", &W::FProxyServer, &W::FSetProxyServer)
-      .Default(none)
-      .Property("ProxyUser", &W::FProxyUser, &W::FSetProxyUser)
-      .Default(none)
-      .Property("URL", &W::FURL, &W::FSetURL)
-      .Default(none)
-      .Property("User", &W::FUser, &W::FSetUser)
-      .Default(none)
-      .Property("UserAgent", &W::FUserAgent, &W::FSetUserAgent)
-      .Default(none)
-      .Event("OnConnected", &W::OnConnected)
-      .Event("OnDisconnected", &W::OnDisconnected)
-      .Event("OnEndTransfer", &W::OnEndTransfer)
-      .Event("OnError", &W::OnError)
-      .Event("OnHeader", &W::OnHeader)
-      .Event("OnSetCookie", &W::OnSetCookie)
-      .Event("OnStartTransfer", &W::OnStartTransfer)
-      .Event("OnTransfer", &W::OnTransfer);
+      .Default(encURLEncoding);
+  RegisterHTTPEngineProperties(b);
   return true;
 }();
 
@@ -132,7 +103,7 @@ void Register() { RegisterComponents<TcorvWebForm>("Corvane"); }
 
 // ---- construction ----
 
-TcorvWebForm::TcorvWebForm(TComponent* Owner) : TcorvComponent(Owner, "WebForm") {
+TcorvWebForm::TcorvWebForm(TComponent* Owner) : TcorvHTTPEngineComponent(Owner, "WebForm") {
   std::unique_ptr<WebFormCThunk> thunk(new (std::nothrow) WebFormCThunk);
   if (!thunk) throw EOutOfMemory("Error initializing TcorvWebForm");
   thunk->Owner = this;
@@ -142,28 +113,10 @@ TcorvWebForm::TcorvWebForm(TComponent* Owner) : TcorvComponent(Owner, "WebForm")
   e.Mime.WinsockRecord = &CorvwebformWinsock();
   if (!e.Init()) throw EOutOfMemory("could not initialize WebForm (out of memory)");
   e.EventSink = static_cast<WebFormEvts*>(thunk.get());
-  AttachEngine(&e);
+  AttachHTTPEngine(&e);
 
-  // The initial property values, through the writers' engine operations; a failure is
-  // reported as the writer would report it.
   TreatErr(e.SetEncoding(kWebFormURLEncoded));
-  TreatErr(e.Firewall.SetFirewallHost(""));
-  TreatErr(e.Firewall.SetFirewallPassword(""));
-  e.Firewall.FirewallPort = 0;
-  e.Firewall.FirewallType = fwNone;
-  e.Firewall.FirewallPort = 80;
-  TreatErr(e.Firewall.SetFirewallUser(""));
-  TreatErr(e.LocalFile.SetText(""));
-  e.MaxTransferredData = 4096;
-  TreatErr(e.SetPassword(""));
-  TreatErr(e.SetProxyPassword(""));
-  e.ProxyPort = 80;
-  TreatErr(e.ProxyServer.SetText(""));
-  TreatErr(e.SetProxyUser(""));
-  TreatErr(e.SetTimeout(0));
-  TreatErr(e.SetURL("", false));
-  TreatErr(e.SetUser(""));
-  TreatErr(e.UserAgent.SetText(kCorvComponentBanner));
+  SetInitialValues();
 
   // A failed load shows only as WinsockLoaded false.
   e.UseWinsock(true);
@@ -175,57 +128,13 @@ TcorvWebForm::~TcorvWebForm() {
   AttachEngine(nullptr);
   WebFormCThunk* t = FThunk;
   FThunk = nullptr;
-  if (!t) return;
-  t->Owner = nullptr;
-  if (t->Depth > 0) {
-    // Destroyed from a handler: the running wait lower on the stack still uses the engine.
-    // Stop it; the call that started it frees the thunk when it unwinds.
-    t->Orphaned = true;
-    t->Engine.DoAction(kWebFormIdle);
-    return;
-  }
-  delete t;
+  ReleaseThunk(t, kWebFormIdle);
 }
 
 // ---- events ----
 
-void TcorvWebForm::FireConnected(int ErrorCode, char* Description) {
-  if (!OnConnected) return;
-  AnsiString d = EventText(Description);
-  OnConnected(this, ErrorCode, d);
-}
-
-void TcorvWebForm::FireDisconnected(int ErrorCode, char* Description) {
-  if (!OnDisconnected) return;
-  AnsiString d = EventText(Description);
-  OnDisconnected(this, ErrorCode, d);
-}
-
 void TcorvWebForm::FireEndTransfer() {
   if (OnEndTransfer) OnEndTransfer(this);
-}
-
-void TcorvWebForm::FireError(int ErrorCode, char* Description) {
-  if (!OnError) return;
-  AnsiString d = EventText(Description);
-  OnError(this, ErrorCode, d);
-}
-
-void TcorvWebForm::FireHeader(char* Field, char* Value) {
-  if (!OnHeader) return;
-  AnsiString f = EventText(Field);
-  AnsiString v = EventText(Value);
-  OnHeader(this, f, v);
-}
-
-void TcorvWebForm::FireSetCookie(char* Name, char* Value, char* Expires, char* Domain, char* Path, bool Secure) {
-  if (!OnSetCookie) return;
-  AnsiString n = EventText(Name);
-  AnsiString v = EventText(Value);
-  AnsiString x = EventText(Expires);
-  AnsiString d = EventText(Domain);
-  AnsiString p = EventText(Path);
-  OnSetCookie(this, n, v, x, d, p, Secure);
 }
 
 void TcorvWebForm::FireStartTransfer() {
@@ -238,49 +147,11 @@ void TcorvWebForm::FireTransfer(long BytesTransferred, char* Text, unsigned shor
 
 // ---- methods ----
 
-void TcorvWebForm::AddCookie(AnsiString Name, AnsiString Value) {
-  DynStrSeq& c = FThunk->Engine.Cookies;
-  // A cookie list of odd length (a failed add) must not pair this name with an older value.
-  const std::uint32_t pairs = c.Count() & ~1u;
-  int r = c.SetCount(pairs);
-  if (!r) r = c.Append(Name.c_str());
-  if (!r) {
-    r = c.Append(Value.c_str());
-    if (r) c.SetCount(pairs);
-  }
-  TreatErr(r);
-}
-
 void TcorvWebForm::AddFormVar(AnsiString Name, AnsiString Value) {
   TreatErr(FThunk->Engine.AddFormVar(Name.c_str(), Value.c_str()));
 }
 
-void TcorvWebForm::RunAction(int action, const char* url) {
-  WebFormCThunk* t = FThunk;
-  CWebForm& e = t->Engine;
-  // The URL is stored before the action is tried, also when the action is refused as busy.
-  int r = url ? e.SetURL(url, false) : 0;
-  if (r == 0) {
-    ++t->Depth;
-    try {
-      r = e.DoAction(action);
-    } catch (...) {
-      if (--t->Depth == 0 && t->Orphaned) delete t;
-      throw;
-    }
-    --t->Depth;
-    if (t->Orphaned) {
-      // This component was destroyed by a handler: report through the engine alone.
-      if (r != 0 && r != CORV_OUT_OF_MEMORY && !e.ErrorText) e.SetErrorText(r);
-      const AnsiString text = r ? AnsiString(e.GetErrorText()) : AnsiString();
-      if (t->Depth == 0) delete t;
-      if (r == CORV_OUT_OF_MEMORY) throw EOutOfMemory("WebForm. Out of memory.");
-      if (r != 0) throw ECORVCore(r, text.c_str());
-      return;
-    }
-  }
-  TreatErr(r);
-}
+void TcorvWebForm::RunAction(int action, const char* url) { RunEngineAction(FThunk, action, url); }
 
 void TcorvWebForm::Interrupt() { RunAction(kWebFormIdle, nullptr); }
 
@@ -297,49 +168,6 @@ TcorvWebFormActions TcorvWebForm::FAction() {
 }
 
 void TcorvWebForm::FSetAction(TcorvWebFormActions value) { RunAction(value, nullptr); }
-
-AnsiString TcorvWebForm::FAuthorization() { return AnsiString(FThunk->Engine.Authorization.Text()); }
-
-void TcorvWebForm::FSetAuthorization(AnsiString value) {
-  TreatErr(FThunk->Engine.Authorization.SetText(value.c_str()));
-}
-
-AnsiString TcorvWebForm::FContentType() { return AnsiString(FThunk->Engine.ContentType.Text()); }
-
-void TcorvWebForm::FSetContentType(AnsiString value) { TreatErr(FThunk->Engine.ContentType.SetText(value.c_str())); }
-
-int TcorvWebForm::FCookieCount() { return static_cast<int>(FThunk->Engine.Cookies.Count() / 2); }
-
-void TcorvWebForm::FSetCookieCount(int value) {
-  // A negative count empties the list.
-  const std::uint64_t entries = value > 0 ? std::uint64_t{2} * static_cast<std::uint64_t>(value) : 0;
-  TreatErr(entries > 0xFFFFFFFFu ? CORV_OUT_OF_MEMORY
-                                 : FThunk->Engine.Cookies.SetCount(static_cast<std::uint32_t>(entries)));
-}
-
-AnsiString TcorvWebForm::FCookieName(unsigned short CookieIndex) {
-  CheckIndexForRead(CookieIndex, FThunk->Engine.Cookies.Count() / 2, kCookieRange, "Invalid array index CookieIndex");
-  return Entry(FThunk->Engine.Cookies, 2u * CookieIndex - 2);
-}
-
-void TcorvWebForm::FSetCookieName(unsigned short CookieIndex, AnsiString value) {
-  DynStrSeq& c = FThunk->Engine.Cookies;
-  if (!CheckIndexForWrite(CookieIndex, c.Count() / 2, kCookieRange, "Invalid cookie index (out of range)."))
-    return;
-  TreatErr(c.Set(2u * CookieIndex - 2, value.c_str()));
-}
-
-AnsiString TcorvWebForm::FCookieValue(unsigned short CookieIndex) {
-  CheckIndexForRead(CookieIndex, FThunk->Engine.Cookies.Count() / 2, kCookieRange, "Invalid array index CookieIndex");
-  return Entry(FThunk->Engine.Cookies, 2u * CookieIndex - 1);
-}
-
-void TcorvWebForm::FSetCookieValue(unsigned short CookieIndex, AnsiString value) {
-  DynStrSeq& c = FThunk->Engine.Cookies;
-  if (!CheckIndexForWrite(CookieIndex, c.Count() / 2, kCookieRange, "Invalid cookie index (out of range)."))
-    return;
-  TreatErr(c.Set(2u * CookieIndex - 1, value.c_str()));
-}
 
 TcorvWebFormEncodings TcorvWebForm::FEncoding() {
   return static_cast<TcorvWebFormEncodings>(FThunk->Engine.Encoding);
@@ -385,79 +213,3 @@ void TcorvWebForm::FSetFormVarValues(unsigned short VarIndex, AnsiString value) 
   if (!r) r = e.FormVarValues.Set(VarIndex - 1u, value.c_str());
   TreatErr(r);
 }
-
-AnsiString TcorvWebForm::FFrom() { return AnsiString(FThunk->Engine.From.Text()); }
-
-void TcorvWebForm::FSetFrom(AnsiString value) { TreatErr(FThunk->Engine.From.SetText(value.c_str())); }
-
-AnsiString TcorvWebForm::FLocalFile() { return AnsiString(FThunk->Engine.LocalFile.Text()); }
-
-void TcorvWebForm::FSetLocalFile(AnsiString value) { TreatErr(FThunk->Engine.LocalFile.SetText(value.c_str())); }
-
-long TcorvWebForm::FMaxTransferredData() { return static_cast<long>(FThunk->Engine.MaxTransferredData); }
-
-void TcorvWebForm::FSetMaxTransferredData(long value) {
-  FThunk->Engine.MaxTransferredData = static_cast<std::uint32_t>(value);
-  TreatErr(0);
-}
-
-AnsiString TcorvWebForm::FOtherHeaders() { return AnsiString(FThunk->Engine.OtherHeaders.Text()); }
-
-void TcorvWebForm::FSetOtherHeaders(AnsiString value) {
-  TreatErr(FThunk->Engine.OtherHeaders.SetText(value.c_str()));
-}
-
-AnsiString TcorvWebForm::FPassword() { return AnsiString(FThunk->Engine.Password.Text()); }
-
-void TcorvWebForm::FSetPassword(AnsiString value) { TreatErr(FThunk->Engine.SetPassword(value.c_str())); }
-
-AnsiString TcorvWebForm::FProxyAuthorization() { return AnsiString(FThunk->Engine.ProxyAuthorization.Text()); }
-
-void TcorvWebForm::FSetProxyAuthorization(AnsiString value) {
-  TreatErr(FThunk->Engine.ProxyAuthorization.SetText(value.c_str()));
-}
-
-AnsiString TcorvWebForm::FProxyPassword() { return AnsiString(FThunk->Engine.ProxyPassword.Text()); }
-
-void TcorvWebForm::FSetProxyPassword(AnsiString value) {
-  TreatErr(FThunk->Engine.SetProxyPassword(value.c_str()));
-}
-
-unsigned short TcorvWebForm::FProxyPort() { return FThunk->Engine.ProxyPort; }
-
-void TcorvWebForm::FSetProxyPort(unsigned short value) {
-  FThunk->Engine.ProxyPort = value;
-  TreatErr(0);
-}
-
-AnsiString TcorvWebForm::FProxyServer() { return AnsiString(FThunk->Engine.ProxyServer.Text()); }
-
-void TcorvWebForm::FSetProxyServer(AnsiString value) {
-  TreatErr(FThunk->Engine.ProxyServer.SetText(value.c_str()));
-}
-
-AnsiString TcorvWebForm::FProxyUser() { return AnsiString(FThunk->Engine.ProxyUser.Text()); }
-
-void TcorvWebForm::FSetProxyUser(AnsiString value) { TreatErr(FThunk->Engine.SetProxyUser(value.c_str())); }
-
-AnsiString TcorvWebForm::FReferer() { return AnsiString(FThunk->Engine.Referer.Text()); }
-
-void TcorvWebForm::FSetReferer(AnsiString value) { TreatErr(FThunk->Engine.Referer.SetText(value.c_str())); }
-
-AnsiString TcorvWebForm::FStatusLine() { return AnsiString(FThunk->Engine.StatusLine.Text()); }
-
-AnsiString TcorvWebForm::FTransferredData() { return Bytes(FThunk->Engine.TransferredData); }
-
-AnsiString TcorvWebForm::FTransferredHeaders() { return AnsiString(FThunk->Engine.TransferredHeaders.Text()); }
-
-AnsiString TcorvWebForm::FURL() { return AnsiString(FThunk->Engine.URL.Text()); }
-
-void TcorvWebForm::FSetURL(AnsiString value) { TreatErr(FThunk->Engine.SetURL(value.c_str(), false)); }
-
-AnsiString TcorvWebForm::FUser() { return AnsiString(FThunk->Engine.User.Text()); }
-
-void TcorvWebForm::FSetUser(AnsiString value) { TreatErr(FThunk->Engine.SetUser(value.c_str())); }
-
-AnsiString TcorvWebForm::FUserAgent() { return AnsiString(FThunk->Engine.UserAgent.Text()); }
-
-void TcorvWebForm::FSetUserAgent(AnsiString value) { TreatErr(FThunk->Engine.UserAgent.SetText(value.c_str())); }

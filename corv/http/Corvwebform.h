@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "corv/core/Component.h"
+#include "corv/http/HTTPComponent.h"
 
 class WebFormCThunk;
 class CWinsock;
@@ -22,52 +22,32 @@ enum TcorvWebFormEncodings : std::uint8_t {
 using TcorvWebFormTransferEvent =
     Closure<void(TObject* Sender, long BytesTransferred, char* Text, unsigned short lenText)>;
 
-class TcorvWebForm : public TcorvComponent {
+class TcorvWebForm : public TcorvHTTPEngineComponent {
  public:
   explicit TcorvWebForm(TComponent* Owner);
   ~TcorvWebForm() override;
 
   // Methods; each ends in TreatErr.
-  void AddCookie(AnsiString Name, AnsiString Value);
   void AddFormVar(AnsiString Name, AnsiString Value);
   void Interrupt() override;
   void Reset();
   void Submit();
   void SubmitTo(AnsiString URL);
 
-  // Called by the thunk for each engine event; each calls its handler, when one is assigned,
-  // with copies of the texts.
-  virtual void FireConnected(int ErrorCode, char* Description);
-  virtual void FireDisconnected(int ErrorCode, char* Description);
+  // Called by the thunk for the response's transfer events; each calls its handler when one
+  // is assigned.
   virtual void FireEndTransfer();
-  virtual void FireError(int ErrorCode, char* Description);
-  virtual void FireHeader(char* Field, char* Value);
-  virtual void FireSetCookie(char* Name, char* Value, char* Expires, char* Domain, char* Path, bool Secure);
   virtual void FireStartTransfer();
   virtual void FireTransfer(long BytesTransferred, char* Text, unsigned short lenText);
 
-  TcorvErrorEvent OnConnected;
-  TcorvErrorEvent OnDisconnected;
   TNotifyEvent OnEndTransfer;
-  TcorvErrorEvent OnError;
-  TcorvHeaderEvent OnHeader;
-  TcorvSetCookieEvent OnSetCookie;
   TNotifyEvent OnStartTransfer;
   TcorvWebFormTransferEvent OnTransfer;
 
-  // Readers and writers.
+  // Readers and writers; those of the request fields both components share, AddCookie and
+  // the undirected events come from TcorvHTTPEngineComponent.
   TcorvWebFormActions FAction();
   void FSetAction(TcorvWebFormActions value);
-  AnsiString FAuthorization();
-  void FSetAuthorization(AnsiString value);
-  AnsiString FContentType();
-  void FSetContentType(AnsiString value);
-  int FCookieCount();
-  void FSetCookieCount(int value);
-  AnsiString FCookieName(unsigned short CookieIndex);
-  void FSetCookieName(unsigned short CookieIndex, AnsiString value);
-  AnsiString FCookieValue(unsigned short CookieIndex);
-  void FSetCookieValue(unsigned short CookieIndex, AnsiString value);
   TcorvWebFormEncodings FEncoding();
   void FSetEncoding(TcorvWebFormEncodings value);
   int FFormVarCount();
@@ -76,37 +56,6 @@ class TcorvWebForm : public TcorvComponent {
   void FSetFormVarNames(unsigned short VarIndex, AnsiString value);
   AnsiString FFormVarValues(unsigned short VarIndex);
   void FSetFormVarValues(unsigned short VarIndex, AnsiString value);
-  AnsiString FFrom();
-  void FSetFrom(AnsiString value);
-  AnsiString FLocalFile();
-  void FSetLocalFile(AnsiString value);
-  long FMaxTransferredData();
-  void FSetMaxTransferredData(long value);
-  AnsiString FOtherHeaders();
-  void FSetOtherHeaders(AnsiString value);
-  AnsiString FPassword();
-  void FSetPassword(AnsiString value);
-  AnsiString FProxyAuthorization();
-  void FSetProxyAuthorization(AnsiString value);
-  AnsiString FProxyPassword();
-  void FSetProxyPassword(AnsiString value);
-  unsigned short FProxyPort();
-  void FSetProxyPort(unsigned short value);
-  AnsiString FProxyServer();
-  void FSetProxyServer(AnsiString value);
-  AnsiString FProxyUser();
-  void FSetProxyUser(AnsiString value);
-  AnsiString FReferer();
-  void FSetReferer(AnsiString value);
-  AnsiString FStatusLine();
-  AnsiString FTransferredData();
-  AnsiString FTransferredHeaders();
-  AnsiString FURL();
-  void FSetURL(AnsiString value);
-  AnsiString FUser();
-  void FSetUser(AnsiString value);
-  AnsiString FUserAgent();
-  void FSetUserAgent(AnsiString value);
 
   using W = TcorvWebForm;
   Property<W, TcorvWebFormActions, &W::FAction, &W::FSetAction> Action{this};
@@ -139,8 +88,6 @@ class TcorvWebForm : public TcorvComponent {
   Property<W, AnsiString, &W::FUserAgent, &W::FSetUserAgent> UserAgent{this};
 
  private:
-  // Sets url first when given, then runs the engine action; survives the component being
-  // destroyed by one of its handlers meanwhile.
   void RunAction(int action, const char* url);
 
   WebFormCThunk* FThunk = nullptr;

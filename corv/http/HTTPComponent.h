@@ -1,0 +1,171 @@
+// What the HTTP-based components have in common over their CHTTP engine: the request's
+// URL, proxy, credentials, headers and cookies, the reply's read-only texts, the events that
+// carry no direction, the engine's initial values, and running an engine action in a way
+// that survives the component being destroyed by one of its own handlers.
+#pragma once
+#include <cstdint>
+
+#include "corv/core/Component.h"
+#include "corv/http/HTTP.h"
+#include "platform/vcl/core/typinfo.h"
+
+class TcorvHTTPEngineComponent : public TcorvComponent {
+ public:
+  void AddCookie(AnsiString Name, AnsiString Value);
+
+  // Called by the thunk for each engine event; each calls its handler, when one is assigned,
+  // with copies of the texts.
+  virtual void FireConnected(int ErrorCode, char* Description);
+  virtual void FireDisconnected(int ErrorCode, char* Description);
+  virtual void FireError(int ErrorCode, char* Description);
+  virtual void FireHeader(char* Field, char* Value);
+  virtual void FireSetCookie(char* Name, char* Value, char* Expires, char* Domain, char* Path, bool Secure);
+
+  TcorvErrorEvent OnConnected;
+  TcorvErrorEvent OnDisconnected;
+  TcorvErrorEvent OnError;
+  TcorvHeaderEvent OnHeader;
+  TcorvSetCookieEvent OnSetCookie;
+
+  AnsiString FAuthorization();
+  void FSetAuthorization(AnsiString value);
+  AnsiString FContentType();
+  void FSetContentType(AnsiString value);
+  int FCookieCount();
+  void FSetCookieCount(int value);
+  AnsiString FCookieName(unsigned short CookieIndex);
+  void FSetCookieName(unsigned short CookieIndex, AnsiString value);
+  AnsiString FCookieValue(unsigned short CookieIndex);
+  void FSetCookieValue(unsigned short CookieIndex, AnsiString value);
+  AnsiString FFrom();
+  void FSetFrom(AnsiString value);
+  AnsiString FLocalFile();
+  void FSetLocalFile(AnsiString value);
+  long FMaxTransferredData();
+  void FSetMaxTransferredData(long value);
+  AnsiString FOtherHeaders();
+  void FSetOtherHeaders(AnsiString value);
+  AnsiString FPassword();
+  void FSetPassword(AnsiString value);
+  AnsiString FProxyAuthorization();
+  void FSetProxyAuthorization(AnsiString value);
+  AnsiString FProxyPassword();
+  void FSetProxyPassword(AnsiString value);
+  unsigned short FProxyPort();
+  void FSetProxyPort(unsigned short value);
+  AnsiString FProxyServer();
+  void FSetProxyServer(AnsiString value);
+  AnsiString FProxyUser();
+  void FSetProxyUser(AnsiString value);
+  AnsiString FReferer();
+  void FSetReferer(AnsiString value);
+  AnsiString FStatusLine();
+  AnsiString FTransferredData();
+  AnsiString FTransferredHeaders();
+  AnsiString FURL();
+  void FSetURL(AnsiString value);
+  AnsiString FUser();
+  void FSetUser(AnsiString value);
+  AnsiString FUserAgent();
+  void FSetUserAgent(AnsiString value);
+
+ protected:
+  using TcorvComponent::TcorvComponent;
+
+  // Makes engine the one the readers and writers use; its Winsock record must be set.
+  void AttachHTTPEngine(CHTTP* engine);
+  // The initial values of the shared properties, through the writers' engine operations; a
+  // failure is reported as the writer would report it.
+  void SetInitialValues();
+
+  // Runs an engine action of the thunk t (which embeds Engine and counts Depth), first
+  // setting url as a new URL when one is given. The action may pump messages: a component
+  // destroyed by a handler meanwhile is not touched again, and the outermost call frees t.
+  template <class Thunk>
+  void RunEngineAction(Thunk* t, int action, const char* url);
+  // The destructor's part: stops a running action with idle and leaves t to the call that
+  // started it, or frees t at once.
+  template <class Thunk>
+  static void ReleaseThunk(Thunk* t, int idle);
+
+ private:
+  // Reports r as TreatErr would, but through the engine alone: the component is gone.
+  [[noreturn]] static void ThrowOrphaned(int r, const AnsiString& text, const char* outOfMemory);
+  CHTTP* http_ = nullptr;
+};
+
+template <class Thunk>
+void TcorvHTTPEngineComponent::RunEngineAction(Thunk* t, int action, const char* url) {
+  auto& e = t->Engine;
+  // The URL is stored before the action is tried, also when the action is refused as busy.
+  int r = url ? e.SetURL(url, false) : 0;
+  if (r == 0) {
+    ++t->Depth;
+    try {
+      r = e.DoAction(action);
+    } catch (...) {
+      if (--t->Depth == 0 && t->Orphaned) delete t;
+      throw;
+    }
+    --t->Depth;
+    if (t->Orphaned) {
+      // This component was destroyed by a handler: report through the engine alone.
+      if (r != 0 && r != CORV_OUT_OF_MEMORY && !e.ErrorText) e.SetErrorText(r);
+      const AnsiString text = r ? AnsiString(e.GetErrorText()) : AnsiString();
+      if (t->Depth == 0) delete t;
+      if (r != 0) ThrowOrphaned(r, text, Thunk::kOutOfMemory);
+      return;
+    }
+  }
+  TreatErr(r);
+}
+
+template <class Thunk>
+void TcorvHTTPEngineComponent::ReleaseThunk(Thunk* t, int idle) {
+  if (!t) return;
+  t->Owner = nullptr;
+  if (t->Depth > 0) {
+    // Destroyed from a handler: the running wait lower on the stack still uses the engine.
+    // Stop it; the call that started it frees the thunk when it unwinds.
+    t->Orphaned = true;
+    t->Engine.DoAction(idle);
+    return;
+  }
+  delete t;
+}
+
+// Registers the published properties from LocalFile to UserAgent with their defaults, then
+// the events, for a component class C built on TcorvHTTPEngineComponent.
+template <class C>
+vcl::ClassBuilder<C>& RegisterHTTPEngineProperties(vcl::ClassBuilder<C>& b) {
+  using B = TcorvHTTPEngineComponent;
+  const AnsiString none;
+  return b.Property("LocalFile", &B::FLocalFile, &B::FSetLocalFile)
+      .Default(none)
+      .Property("MaxTransferredData", &B::FMaxTransferredData, &B::FSetMaxTransferredData)
+      .Default(4096L)
+      .Property("Password", &B::FPassword, &B::FSetPassword)
+      .Default(none)
+      .Property("ProxyPassword", &B::FProxyPassword, &B::FSetProxyPassword)
+      .Default(none)
+      .Property("ProxyPort", &B::FProxyPort, &B::FSetProxyPort)
+      .Default(static_cast<unsigned short>(80))
+      .Property("ProxyServer", &B::FProxyServer, &B::FSetProxyServer)
+      .Default(none)
+      .Property("ProxyUser", &B::FProxyUser, &B::FSetProxyUser)
+      .Default(none)
+      .Property("URL", &B::FURL, &B::FSetURL)
+      .Default(none)
+      .Property("User", &B::FUser, &B::FSetUser)
+      .Default(none)
+      .Property("UserAgent", &B::FUserAgent, &B::FSetUserAgent)
+      .Default(none)
+      .Event("OnConnected", static_cast<TcorvErrorEvent C::*>(&B::OnConnected))
+      .Event("OnDisconnected", static_cast<TcorvErrorEvent C::*>(&B::OnDisconnected))
+      .Event("OnEndTransfer", &C::OnEndTransfer)
+      .Event("OnError", static_cast<TcorvErrorEvent C::*>(&B::OnError))
+      .Event("OnHeader", static_cast<TcorvHeaderEvent C::*>(&B::OnHeader))
+      .Event("OnSetCookie", static_cast<TcorvSetCookieEvent C::*>(&B::OnSetCookie))
+      .Event("OnStartTransfer", &C::OnStartTransfer)
+      .Event("OnTransfer", &C::OnTransfer);
+}
