@@ -103,7 +103,8 @@ LRESULT CListeningSocket::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
 
 // ---- data connection
 
-CDataInterface::CDataInterface() : Owner(nullptr), Offset(0), Kind(0), LocalFileHandle(INVALID_HANDLE_VALUE), Chunk{} {}
+CDataInterface::CDataInterface()
+    : Owner(nullptr), Offset(0), Kind(0), LocalFileHandle(INVALID_HANDLE_VALUE), Chunk{}, OpenPending(false), Accepted(false) {}
 
 CDataInterface::~CDataInterface() {
   CloseLocalFile();
@@ -122,6 +123,8 @@ void CDataInterface::CloseLocalFile() {
 
 int CDataInterface::SetMode(std::uint8_t kind) {
   Kind = kind;
+  OpenPending = false;
+  Accepted = false;
   Partial.Set(0u);
   if (kind >= kDataToEvents && kind <= kDataToFile) {
     Fifo.SetEOL("\r\n");
@@ -149,24 +152,38 @@ int CDataInterface::FireConnected(WORD, const char*) {
   } else if (Kind == kDataToFile) {
     SetInBufferSize(kSocketBuffer);
     CloseLocalFile();
-    if (Offset != 0) {
-      LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (LocalFileHandle == INVALID_HANDLE_VALUE)
-        error = 4;
-      else if (SetFilePointer(LocalFileHandle, Offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-        error = 8;
-    } else {
-      LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (LocalFileHandle == INVALID_HANDLE_VALUE) error = 4;
-    }
+    OpenPending = true;
+    if (Accepted) OpenDownloadFile();
   }
   if (error) FireError(static_cast<WORD>(error), "Error opening local file.");
   Owner->FireStartTransfer();
   return 0;
 }
 
+void CDataInterface::CommandAccepted() {
+  Accepted = true;
+  if (OpenPending) OpenDownloadFile();
+}
+
+void CDataInterface::OpenDownloadFile() {
+  OpenPending = false;
+  int error = 0;
+  if (Offset != 0) {
+    LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (LocalFileHandle == INVALID_HANDLE_VALUE)
+      error = 4;
+    else if (SetFilePointer(LocalFileHandle, Offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+      error = 8;
+  } else {
+    LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (LocalFileHandle == INVALID_HANDLE_VALUE) error = 4;
+  }
+  if (error) FireError(static_cast<WORD>(error), "Error opening local file.");
+}
+
 int CDataInterface::OnDataIn(const char* data, WORD length, bool eol) {
+  if (OpenPending) OpenDownloadFile();
   Offset += length;
   switch (Kind) {
     case kDataToEvents:
@@ -219,6 +236,7 @@ int CDataInterface::FireDisconnected(WORD, const char*) {
     Owner->ParseDirEntry(Partial.Text(), Partial.Length(), Kind == kDataLongList);
     Partial.Set(0u);
   }
+  OpenPending = false;
   CloseLocalFile();
   Owner->FireEndTransfer();
   return 0;
@@ -227,7 +245,7 @@ int CDataInterface::FireDisconnected(WORD, const char*) {
 int CDataInterface::FireError(WORD code, const char* text) { return Owner->FireError(code, text); }
 
 int CDataInterface::SendFileChunk() {
-  if (Kind != kDataUpload || LocalFileHandle == INVALID_HANDLE_VALUE) return 0;
+  if (Kind != kDataUpload || !Accepted || LocalFileHandle == INVALID_HANDLE_VALUE) return 0;
   DWORD size = GetFileSize(LocalFileHandle, nullptr);
   if (size == static_cast<DWORD>(Offset)) {
     CloseLocalFile();

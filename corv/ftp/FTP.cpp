@@ -29,6 +29,7 @@ CFTP::CFTP()
       RemoteFile{},
       AltFile{},
       TrailLine{},
+      TransferWaiting(false),
       Aborts(0) {
   Data.Owner = this;
 }
@@ -255,6 +256,7 @@ int CFTP::SendCommand(const char* name, const char* argument) {
     }
     if (!skip) {
       char c = line[0];
+      if (TransferWaiting && !abor && (c == '1' || c == '2')) Data.CommandAccepted();
       if (c == '2' || c == '3') return 0;
       if (c != '1') {
         if (!(c == '4' && abor && std::strncmp(line, "426", 3) == 0)) {
@@ -421,7 +423,11 @@ int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
   int r = Data.SetMode(kind);
   if (!r) r = OpenDataConnection();
   if (!r && restart && !StartByte.IsEmpty()) r = SendCommand("REST", StartByte.Text());
-  if (!r) r = SendCommand(command, RemoteFile);
+  if (!r) {
+    TransferWaiting = true;
+    r = SendCommand(command, RemoteFile);
+    TransferWaiting = false;
+  }
   if (r) return r;
   while (Data.Connected) {
     if (!DoEvents(kWaitPassMs, Window)) return CORV_INTERRUPTED;

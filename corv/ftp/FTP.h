@@ -85,6 +85,8 @@ class CDataInterface : public CListeningSocket {
   int SetMode(std::uint8_t kind);
   int SendFileChunk();
   void CloseLocalFile();
+  // The server accepted the transfer command (a reply of class 1 or 2 to it).
+  void CommandAccepted();
 
   int FireConnected(WORD code, const char* text) override;
   int OnDataIn(const char* data, WORD length, bool eol) override;
@@ -96,9 +98,16 @@ class CDataInterface : public CListeningSocket {
   std::uint8_t Kind;
   HANDLE LocalFileHandle;
   char Chunk[kChunkSize];
+  // A download's file is created only once the server takes the command or sends data, so
+  // a refused download leaves an existing file alone.
+  bool OpenPending;
+  // Uploads are pumped only after the server took the command: data sent earlier reaches a
+  // server that is not reading yet.
+  bool Accepted;
 
  private:
   void LineIn(const char* data, WORD length, bool eol);
+  void OpenDownloadFile();
   DynStr Partial;  // a listing line that came in pieces
 };
 
@@ -163,6 +172,7 @@ class CFTP : public CIPPortMsg {
   // The error text is a copy: the reply line changes with the next command.
   void SetReplyError(const char* text);
 
+  bool TransferWaiting;  // the transfer command waits for its reply
   std::uint32_t Aborts;   // counts aborts, so a command that an abort overtook can tell
   DynStr AbortReply;      // the reply that ended the aborted transfer
   DynStr ErrorLine;

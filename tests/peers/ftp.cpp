@@ -29,8 +29,10 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 Vsftpd::Vsftpd() {
   std::string bin = FindBinary("vsftpd");
-  root_ = dir_.File("root");
-  // The anonymous user writes here; files it stores must stay readable for downloads.
+  // The server refuses a login root that its user may write to: the writable folder is
+  // one below it.
+  MakeDir(dir_.File("root"), 0755);
+  root_ = dir_.File("root/pub");
   MakeDir(root_, 0777);
   MakeDir(dir_.File("empty"), 0755);
   for (int attempt = 0;; ++attempt) {
@@ -39,10 +41,10 @@ Vsftpd::Vsftpd() {
     std::ostringstream conf;
     conf << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port_
          << "\nbackground=NO\nseccomp_sandbox=NO\nsecure_chroot_dir=" << dir_.File("empty")
-         << "\nanonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\nanon_root=" << root_
+         << "\nanonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\nanon_root=" << dir_.File("root")
          << "\nwrite_enable=YES\nanon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
             "anon_other_write_enable=YES\nanon_umask=022\nanon_world_readable_only=NO\n"
-            "allow_writeable_chroot=YES\nftp_username=ftp\n"
+            "ftp_username=ftp\n"
             "pasv_enable=YES\npasv_address=127.0.0.1\npasv_min_port="
          << pasv << "\npasv_max_port=" << pasv
          << "\nport_enable=YES\nconnect_from_port_20=NO\n"

@@ -7,11 +7,13 @@
 
 namespace peers {
 
-// vsftpd with anonymous access (any password) rooted at root().
+// vsftpd with anonymous access (any password); root() is the writable folder home() of the
+// server's tree.
 class Vsftpd {
  public:
   Vsftpd();
   int port() const { return port_; }
+  std::string home() const { return "/pub"; }
   const std::string& root() const { return root_; }
   std::string log() const { return Tail(dir_.File("vsftpd.log")); }
 
@@ -29,6 +31,7 @@ class Pyftpdlib {
   static constexpr const char* kPassword = "s3cret";
   Pyftpdlib();
   int port() const { return port_; }
+  std::string home() const { return "/"; }
   const std::string& root() const { return root_; }
   std::string log() const { return Tail(dir_.File("pyftpdlib.log")); }
 

@@ -1,0 +1,318 @@
+// The FTP engine against vsftpd (anonymous) and pyftpdlib (user and password), in passive and
+// active mode: logon, files both ways byte for byte, resume, append, folder actions, listings.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+
+#include "tests/corv/ftp/ftp_sink.h"
+#include "tests/peers/ftp.h"
+
+namespace {
+
+using ftptest::Engine;
+using peers::ReadFileBytes;
+using peers::WriteFileBytes;
+
+// Bytes of every value, NULs and line ends included, in a pattern that never repeats within
+// a chunk.
+std::string Pattern(std::size_t n, unsigned seed = 1) {
+  std::string s(n, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (auto& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 23);
+  }
+  return s;
+}
+
+template <class Server>
+class FTPServer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    try {
+      server = new Server();
+    } catch (const peers::PeerError& e) {
+      startError = e.what();
+    }
+  }
+  static void TearDownTestSuite() {
+    delete server;
+    server = nullptr;
+  }
+  void SetUp() override { ASSERT_NE(server, nullptr) << startError; }
+  void Connect(Engine& e, bool passive) {
+    e.ftp.RemotePort = static_cast<WORD>(server->port());
+    e.ftp.Passive = passive ? 1 : 0;
+    e.ftp.SetTransferMode(tmBinary);
+    if constexpr (std::is_same_v<Server, peers::Pyftpdlib>) {
+      e.ftp.User.SetText(peers::Pyftpdlib::kUser);
+      e.ftp.Password.SetText(peers::Pyftpdlib::kPassword);
+    } else {
+      e.ftp.User.SetText("anonymous");
+    }
+  }
+  // Logs on and goes to the server's writable folder.
+  void Enter(Engine& e, bool passive) {
+    Connect(e, passive);
+    ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
+    ASSERT_EQ(e.ftp.SetRemotePath(server->home().c_str()), 0) << e.Error();
+    e.sink.Clear();
+  }
+  static std::string Home() { return server->home() == "/" ? "" : server->home(); }
+  std::string Local(const std::string& name) { return local.File(name); }
+  std::string Remote(const std::string& name) { return server->root() + "/" + name; }
+  static Server* server;
+  static std::string startError;
+  peers::TempDir local{"tavlin-ftp-local"};
+};
+template <class Server>
+Server* FTPServer<Server>::server = nullptr;
+template <class Server>
+std::string FTPServer<Server>::startError;
+
+using Servers = ::testing::Types<peers::Vsftpd, peers::Pyftpdlib>;
+TYPED_TEST_SUITE(FTPServer, Servers);
+
+TYPED_TEST(FTPServer, LogonTrailAndLogoff) {
+  Engine e;
+  this->Connect(e, true);
+  ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
+  EXPECT_TRUE(e.ftp.Firewall.IsConnected());
+  auto& ev = e.sink.events;
+  ASSERT_GE(ev.size(), 4u);
+  EXPECT_EQ(ev[0], "Trail 2 Connecting to FTP server.");
+  EXPECT_EQ(ev[1], "Trail 2 Connected.");
+  EXPECT_EQ(ev[2].rfind("Trail 1 220", 0), 0u) << ev[2];
+  EXPECT_EQ(e.sink.Count("Trail 0 USER "), 1);
+  EXPECT_EQ(e.sink.Count("Trail 0 TYPE I"), 1) << "the stored mode is sent after the logon";
+  EXPECT_EQ(e.ftp.TransferMode, tmBinary);
+  EXPECT_EQ(e.ftp.CurrentAction, 0);
+
+  e.sink.Clear();
+  ASSERT_EQ(e.ftp.DoAction(ftpLogoff), 0) << e.Error();
+  EXPECT_FALSE(e.ftp.Firewall.IsConnected());
+  EXPECT_EQ(e.sink.Count("Trail 0 QUIT"), 1);
+  EXPECT_EQ(e.sink.Count("Trail 1 221"), 1);
+  EXPECT_EQ(e.ftp.DoAction(ftpLogoff), 0) << "logging off twice does nothing";
+}
+
+TYPED_TEST(FTPServer, UploadDownloadByteExactBothModes) {
+  for (bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    Engine e;
+    this->Enter(e, passive);
+    const std::string data = Pattern(3 * 1024 * 1024 + 17, passive ? 1 : 2);
+    const std::string name = passive ? "p.bin" : "a.bin";
+    WriteFileBytes(this->Local("up.bin"), data);
+    e.ftp.SetLocalFile(this->Local("up.bin").c_str());
+    e.ftp.SetRemoteFile(name.c_str());
+    ASSERT_EQ(e.ftp.DoAction(ftpUpload), 0) << e.Error();
+    EXPECT_EQ(ReadFileBytes(this->Remote(name)), data);
+    EXPECT_EQ(e.sink.Count("Start"), 1);
+    EXPECT_EQ(e.sink.Count("End"), 1);
+    ASSERT_FALSE(e.sink.counts.empty());
+    EXPECT_EQ(e.sink.counts.back(), static_cast<std::int32_t>(data.size()));
+    EXPECT_EQ(e.sink.Count("Trail 0 " + std::string(passive ? "PASV" : "PORT")), 1);
+    EXPECT_EQ(e.ftp.CurrentAction, 0);
+
+    e.sink.Clear();
+    e.ftp.SetLocalFile(this->Local("down.bin").c_str());
+    ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+    EXPECT_EQ(ReadFileBytes(this->Local("down.bin")), data);
+    EXPECT_EQ(e.sink.counts.back(), static_cast<std::int32_t>(data.size()));
+    EXPECT_EQ(e.sink.Only("Start").size() + e.sink.Only("End").size(), 2u);
+    EXPECT_EQ(std::string(e.ftp.Reply.Text()).substr(0, 3), "226");
+
+    // Without a local file the blocks come as events.
+    e.sink.Clear();
+    e.ftp.SetLocalFile("");
+    ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+    EXPECT_EQ(e.sink.body.size(), data.size());
+    EXPECT_TRUE(e.sink.body == data);
+    EXPECT_TRUE(e.sink.nulOk);
+    EXPECT_EQ(e.ftp.DoAction(ftpLogoff), 0);
+  }
+}
+
+TYPED_TEST(FTPServer, ResumeAppendAndEmptyFile) {
+  Engine e;
+  this->Enter(e, true);
+  const std::string data = Pattern(1500, 3);
+  WriteFileBytes(this->Local("src"), data);
+  WriteFileBytes(this->Remote("half"), data.substr(0, 1000));
+  chmod(this->Remote("half").c_str(), 0666);  // the server's own user writes to it
+
+  // Upload resumed at 1000 sends the last 500 bytes.
+  e.ftp.SetLocalFile(this->Local("src").c_str());
+  e.ftp.SetRemoteFile("half");
+  e.ftp.StartByte.SetText("1000");
+  ASSERT_EQ(e.ftp.DoAction(ftpUpload), 0) << e.Error();
+  EXPECT_EQ(e.sink.Count("Trail 0 REST 1000"), 1);
+  EXPECT_EQ(e.sink.counts.back(), 1500);
+  EXPECT_EQ(ReadFileBytes(this->Remote("half")), data);
+
+  // Download resumed at 1000 appends to the partial local file.
+  WriteFileBytes(this->Local("part"), data.substr(0, 1000));
+  e.ftp.SetLocalFile(this->Local("part").c_str());
+  e.ftp.SetRemoteFile("half");
+  ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(ReadFileBytes(this->Local("part")), data);
+
+  // Resuming into a file that is not there: open error once, write errors per block.
+  e.sink.Clear();
+  e.ftp.SetLocalFile(this->Local("missing/none").c_str());
+  ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(e.sink.Count("Error 4 Error opening local file."), 1);
+  EXPECT_GE(e.sink.Count("Error 5 Error writing to local file."), 1);
+
+  e.ftp.StartByte.SetText("");
+  WriteFileBytes(this->Local("tail"), std::string("TAIL\0", 5));
+  e.ftp.SetLocalFile(this->Local("tail").c_str());
+  ASSERT_EQ(e.ftp.DoAction(ftpAppend), 0) << e.Error();
+  EXPECT_EQ(ReadFileBytes(this->Remote("half")), data + std::string("TAIL\0", 5));
+
+  e.sink.Clear();
+  WriteFileBytes(this->Local("empty"), "");
+  e.ftp.SetLocalFile(this->Local("empty").c_str());
+  e.ftp.SetRemoteFile("empty.txt");
+  ASSERT_EQ(e.ftp.DoAction(ftpUpload), 0) << e.Error();
+  EXPECT_EQ(ReadFileBytes(this->Remote("empty.txt")), "");
+  EXPECT_EQ(e.sink.Count("Transfer"), 0);
+  EXPECT_EQ(e.sink.Count("End"), 1);
+}
+
+TYPED_TEST(FTPServer, FolderActionsAndListings) {
+  for (bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    Engine e;
+    this->Enter(e, passive);
+    const std::string dir = passive ? "pdir" : "adir";
+    e.ftp.SetRemoteFile(dir.c_str());
+    ASSERT_EQ(e.ftp.DoAction(ftpMakeDirectory), 0) << e.Error();
+    struct stat st{};
+    ASSERT_EQ(stat(this->Remote(dir).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+    ASSERT_EQ(e.ftp.SetRemotePath(dir.c_str()), 0) << e.Error();
+    EXPECT_EQ(std::string(e.ftp.GetRemotePath()), this->Home() + "/" + dir);
+    EXPECT_EQ(std::string(e.ftp.Reply.Text()).find('"'), std::string(e.ftp.Reply.Text()).rfind('"'))
+        << "the reply ends before the closing quote";
+
+    WriteFileBytes(this->Remote(dir + "/one two.txt"), std::string(1234, 'x'));
+    mkdir(this->Remote(dir + "/sub").c_str(), 0777);
+    e.sink.Clear();
+    e.ftp.SetRemoteFile("");
+    ASSERT_EQ(e.ftp.DoAction(ftpListDirectoryLong), 0) << e.Error();
+    bool file = false, sub = false;
+    for (const auto& d : e.sink.dirs) {
+      if (d.name == "one two.txt") {
+        file = true;
+        EXPECT_EQ(d.size, 1234);
+        EXPECT_FALSE(d.dir);
+        EXPECT_EQ(std::count(d.time.begin(), d.time.end(), ' '), 2) << d.time;
+      }
+      if (d.name == "sub") {
+        sub = true;
+        EXPECT_TRUE(d.dir);
+      }
+    }
+    EXPECT_TRUE(file && sub);
+    EXPECT_EQ(std::string(e.ftp.Reply.Text()).substr(0, 3), "226");
+
+    e.sink.Clear();
+    ASSERT_EQ(e.ftp.DoAction(ftpListDirectory), 0) << e.Error();
+    std::vector<std::string> names;
+    for (const auto& d : e.sink.dirs) names.push_back(d.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"one two.txt", "sub"}));
+
+    e.ftp.SetRemoteFile("one two.txt");
+    e.ftp.SetAltFile("renamed.txt");
+    ASSERT_EQ(e.ftp.DoAction(ftpRenameFile), 0) << e.Error();
+    EXPECT_EQ(ReadFileBytes(this->Remote(dir + "/renamed.txt")).size(), 1234u);
+    e.ftp.SetRemoteFile("renamed.txt");
+    ASSERT_EQ(e.ftp.DoAction(ftpDeleteFile), 0) << e.Error();
+    EXPECT_NE(stat(this->Remote(dir + "/renamed.txt").c_str(), &st), 0);
+    EXPECT_EQ(e.ftp.DoAction(ftpDeleteFile), FTP_REPLY_FAILED);
+    EXPECT_EQ(e.Error().substr(0, 3), "550");
+    EXPECT_EQ(e.ftp.CurrentAction, 0);
+
+    e.ftp.SetRemoteFile("sub");
+    ASSERT_EQ(e.ftp.DoAction(ftpRemoveDirectory), 0) << e.Error();
+    ASSERT_EQ(e.ftp.SetRemotePath(".."), 0) << e.Error();
+    EXPECT_EQ(e.sink.Count("Trail 0 CDUP"), 1);
+    EXPECT_EQ(std::string(e.ftp.GetRemotePath()), this->server->home());
+    e.ftp.SetRemoteFile(dir.c_str());
+    ASSERT_EQ(e.ftp.DoAction(ftpRemoveDirectory), 0) << e.Error();
+
+    // Raw command with a multi-line answer.
+    e.sink.Clear();
+    e.ftp.Command.SetText("HELP");
+    ASSERT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+    EXPECT_GE(e.sink.Count("Trail 1 "), 3);
+    EXPECT_EQ(std::string(e.ftp.Reply.Text()).substr(0, 4), "214 ");
+  }
+}
+
+TYPED_TEST(FTPServer, FailuresKeepTheEngineUsable) {
+  Engine e;
+  this->Enter(e, true);
+  e.ftp.SetRemoteFile("no such file");
+  e.ftp.SetLocalFile(this->Local("nothing").c_str());
+  EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED);
+  EXPECT_EQ(e.Error().substr(0, 3), "550");
+  EXPECT_FALSE(e.ftp.Data.Connected);
+  EXPECT_EQ(e.ftp.CurrentAction, 0);
+
+  e.ftp.SetLocalFile("");
+  e.ftp.SetRemoteFile("x");
+  EXPECT_EQ(e.ftp.DoAction(ftpUpload), FTP_NO_LOCAL_FILE);
+  EXPECT_EQ(e.Error(), "Please specify a local file for upload.");
+  e.ftp.SetLocalFile(this->Local("nothing").c_str());
+  EXPECT_EQ(e.ftp.DoAction(ftpUpload), FTP_NO_LOCAL_FILE);
+  EXPECT_EQ(e.Error(), "Can't open LocalFile for reading.");
+  e.ftp.SetRemoteFile("");
+  EXPECT_EQ(e.ftp.DoAction(ftpAppend), FTP_NO_REMOTE_FILE);
+  EXPECT_EQ(e.Error(), "Please specify a remote file for upload.");
+
+  // A name holding a line break is refused before anything reaches the server.
+  e.sink.Clear();
+  e.ftp.SetRemoteFile("a\r\nDELE victim");
+  WriteFileBytes(this->Remote("victim"), "keep");
+  EXPECT_EQ(e.ftp.DoAction(ftpDeleteFile), FTP_LINE_BREAK);
+  EXPECT_EQ(e.sink.Count("Trail 0"), 0);
+  EXPECT_EQ(ReadFileBytes(this->Remote("victim")), "keep");
+  e.ftp.Command.SetText("NOOP\r\nDELE victim");
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), FTP_LINE_BREAK);
+  EXPECT_EQ(ReadFileBytes(this->Remote("victim")), "keep");
+
+  e.ftp.Command.SetText("NOOP");
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+}
+
+TEST(FTPLogon, WrongPasswordAndAutoLogon) {
+  peers::Pyftpdlib server;
+  Engine e;
+  e.ftp.RemotePort = static_cast<WORD>(server.port());
+  e.ftp.Passive = 1;
+  e.ftp.User.SetText(peers::Pyftpdlib::kUser);
+  e.ftp.Password.SetText("wrong");
+  e.ftp.SetRemoteFile("x");
+  EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED);
+  EXPECT_EQ(e.Error().substr(0, 3), "530");
+  EXPECT_EQ(e.sink.Count("Trail 0 PASS wrong"), 1) << "the password shows in clear";
+  EXPECT_EQ(e.sink.Count("Trail 0 PASV"), 0) << "no data command after a failed logon";
+  EXPECT_EQ(e.sink.Count("Trail 0 RETR"), 0);
+
+  e.ftp.Password.SetText(peers::Pyftpdlib::kPassword);
+  ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << "a logon on the open connection: " << e.Error();
+  peers::WriteFileBytes(server.root() + "/x", std::string("a\0b", 3));
+  e.sink.Clear();
+  ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(e.sink.body, std::string("a\0b", 3));
+}
+
+}  // namespace
