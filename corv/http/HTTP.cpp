@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "corv/http/EngineSink.h"
 #include "platform/win32/file.h"
 
 namespace {
@@ -18,20 +19,6 @@ constexpr const char* kLocalWriteText = "Error writing to LocalFile.";
 constexpr const char* kKeepText = "Error appending to TransferredData.";
 constexpr const char* kNoResponseText = "The server closed the connection without a response.";
 constexpr const char* kLongLineText = "A response header line is longer than 64 KiB.";
-
-// Writes a NUL after a block for the length of an event call, and puts the byte back even
-// when the handler throws.
-class NulAfter {
- public:
-  explicit NulAfter(char* at) : m_at(at), m_saved(*at) { *at = 0; }
-  ~NulAfter() { *m_at = m_saved; }
-  NulAfter(const NulAfter&) = delete;
-  NulAfter& operator=(const NulAfter&) = delete;
-
- private:
-  char* m_at;
-  char m_saved;
-};
 
 }  // namespace
 
@@ -499,17 +486,17 @@ int CHTTP::OnDisconnected(WORD code) {
 // ---- events ----
 
 int CHTTP::FireConnected(WORD code, const char* text) {
-  if (Sink()) Sink()->Connected(code, text ? text : "");
+  engine_sink::Connected(Sink(), code, text);
   return 0;
 }
 
 int CHTTP::FireDisconnected(WORD code, const char* text) {
-  if (Sink()) Sink()->Disconnected(code, text ? text : "");
+  engine_sink::Disconnected(Sink(), code, text);
   return 0;
 }
 
 int CHTTP::FireError(WORD code, const char* text) {
-  if (Sink()) Sink()->Error(code, text ? text : "");
+  engine_sink::Error(Sink(), code, text);
   return 0;
 }
 
@@ -519,16 +506,13 @@ int CHTTP::FireEndTransfer(std::uint16_t direction) {
 }
 
 int CHTTP::FireHeader(const char* field, const char* value) {
-  if (Sink()) Sink()->Header(field ? field : "", value ? value : "");
+  engine_sink::Header(Sink(), field, value);
   return 0;
 }
 
 int CHTTP::FireSetCookie(const char* name, const char* value, const char* expires,
                          const char* domain, const char* path, int secure) {
-  if (Sink()) {
-    Sink()->SetCookie(name ? name : "", value ? value : "", expires ? expires : "",
-                      domain ? domain : "", path ? path : "", secure);
-  }
+  engine_sink::SetCookie(Sink(), name, value, expires, domain, path, secure);
   return 0;
 }
 
@@ -539,13 +523,10 @@ int CHTTP::FireStartTransfer(std::uint16_t direction) {
 
 int CHTTP::FireTransfer(std::uint16_t direction, std::uint32_t bytes, const char* text,
                         std::uint16_t length) {
-  if (!Sink()) return 0;
-  if (!text || length == 0) {
-    Sink()->Transfer(direction, bytes, "", 0);
-    return 0;
+  if (HTTPEvts* sink = Sink()) {
+    engine_sink::Block(text, length, [&](const char* block, std::uint16_t n) {
+      sink->Transfer(direction, bytes, block, n);
+    });
   }
-  // The receive buffer keeps a writable byte after every block it delivers.
-  NulAfter nul(const_cast<char*>(text) + length);
-  Sink()->Transfer(direction, bytes, text, length);
   return 0;
 }

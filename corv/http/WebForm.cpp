@@ -3,26 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "corv/http/EngineSink.h"
+
 namespace {
 
 constexpr const char* kBusyText = "Busy performing current action.";
 constexpr const char* kBadPartText = "Invalid PartIdx";
 constexpr const char* kURLEncodedType = "application/x-www-form-urlencoded";
 constexpr const char* kMultipartType = "multipart/form-data";
-
-// Writes a NUL after a block for the length of an event call, and puts the byte back even
-// when the handler throws.
-class NulAfter {
- public:
-  explicit NulAfter(char* at) : m_at(at), m_saved(*at) { *at = 0; }
-  ~NulAfter() { *m_at = m_saved; }
-  NulAfter(const NulAfter&) = delete;
-  NulAfter& operator=(const NulAfter&) = delete;
-
- private:
-  char* m_at;
-  char m_saved;
-};
 
 // Percent-encodes n bytes; a NUL inside is kept as "%00" instead of ending the text.
 int AppendEncoded(DynStr& out, const char* data, std::uint32_t n) {
@@ -237,31 +225,28 @@ int CWebForm::SubmitMultipart() {
 // ---- events ----
 
 int CWebForm::FireConnected(WORD code, const char* text) {
-  if (Sink()) Sink()->Connected(code, text ? text : "");
+  engine_sink::Connected(Sink(), code, text);
   return 0;
 }
 
 int CWebForm::FireDisconnected(WORD code, const char* text) {
-  if (Sink()) Sink()->Disconnected(code, text ? text : "");
+  engine_sink::Disconnected(Sink(), code, text);
   return 0;
 }
 
 int CWebForm::FireError(WORD code, const char* text) {
-  if (Sink()) Sink()->Error(code, text ? text : "");
+  engine_sink::Error(Sink(), code, text);
   return 0;
 }
 
 int CWebForm::FireHeader(const char* field, const char* value) {
-  if (Sink()) Sink()->Header(field ? field : "", value ? value : "");
+  engine_sink::Header(Sink(), field, value);
   return 0;
 }
 
 int CWebForm::FireSetCookie(const char* name, const char* value, const char* expires,
                             const char* domain, const char* path, int secure) {
-  if (Sink()) {
-    Sink()->SetCookie(name ? name : "", value ? value : "", expires ? expires : "",
-                      domain ? domain : "", path ? path : "", secure);
-  }
+  engine_sink::SetCookie(Sink(), name, value, expires, domain, path, secure);
   return 0;
 }
 
@@ -289,13 +274,9 @@ int CWebForm::FireStartTransfer() {
 }
 
 int CWebForm::FireTransfer(std::uint32_t bytes, const char* text, std::uint16_t length) {
-  if (!Sink()) return 0;
-  if (!text || length == 0) {
-    Sink()->Transfer(bytes, "", 0);
-    return 0;
+  if (WebFormEvts* sink = Sink()) {
+    engine_sink::Block(text, length,
+                       [&](const char* block, std::uint16_t n) { sink->Transfer(bytes, block, n); });
   }
-  // The receive buffer keeps a writable byte after every block it delivers.
-  NulAfter nul(const_cast<char*>(text) + length);
-  Sink()->Transfer(bytes, text, length);
   return 0;
 }
