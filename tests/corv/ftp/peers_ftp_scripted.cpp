@@ -1,0 +1,241 @@
+// The FTP engine against scripted servers: exact command lines, multi-line and odd replies,
+// PASV replies real servers do not give, aborts and calls from event handlers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <unistd.h>
+
+#include "tests/corv/ftp/ftp_sink.h"
+#include "tests/peers/ftp.h"
+#include "tests/peers/scripted.h"
+
+namespace {
+
+using ftptest::Engine;
+using peers::ScriptedServer;
+
+std::string PasvReply(int port) {
+  return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF) +
+         ").\r\n";
+}
+
+void Aim(Engine& e, const ScriptedServer& s) { e.ftp.RemotePort = static_cast<WORD>(s.port()); }
+
+TEST(FTPScripted, MultiLineGreetingAndUserOnly) {
+  ScriptedServer s;
+  s.Accept()
+      .Send("220-first\r\n220-inner line\r\n more text\r\n220\r\n")
+      .Expect("USER joe\r\n")
+      .Send("331 password please\r\n")
+      .Expect("SITE X\r\n")
+      .Send("150 working\r\n226-done\r\n 1 more\r\n226 done\r\n")
+      .Expect("SITE Y\r\n")
+      .Send("550 no such thing here\r\n")
+      .Expect("QUIT\r\n")
+      .Close();
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  e.ftp.User.SetText("joe");
+  ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
+  EXPECT_EQ(e.sink.Only("Trail 1"), (std::vector<std::string>{"Trail 1 220-first", "Trail 1 220-inner line",
+                                                              "Trail 1  more text", "Trail 1 220",
+                                                              "Trail 1 331 password please"}));
+  e.ftp.Command.SetText("SITE X");
+  ASSERT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_STREQ(e.ftp.Reply.Text(), "226 done");
+  e.ftp.Command.SetText("SITE Y");
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), FTP_REPLY_FAILED);
+  EXPECT_EQ(e.Error(), "550 no such thing here");
+  EXPECT_EQ(e.ftp.DoAction(ftpLogoff), 0) << "a server that closes before replying: " << e.Error();
+  EXPECT_FALSE(e.ftp.Firewall.IsConnected());
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+}
+
+TEST(FTPScripted, PathsLongLinesAndClass4) {
+  ScriptedServer s;
+  const std::string longName(300, 'z');
+  s.Accept()
+      .Send("220 hi\r\n")
+      .Expect("PWD\r\n")
+      .Send("257 \"/a b\" is the \"current\" folder\r\n")
+      .Expect("CWD\r\n")
+      .Send("250 ok\r\n")
+      .Expect("CDUP\r\n")
+      .Send("250 ok\r\n")
+      .Expect("CWD sub dir\r\n")
+      .Send("250 ok\r\n")
+      .Expect("NOOP " + longName + "\r\n")
+      .Send("426 broken\r\n")
+      .Expect("PWD\r\n")
+      .Send("257 no quote\r\n");
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
+  EXPECT_STREQ(e.ftp.GetRemotePath(), "/a b");
+  EXPECT_STREQ(e.ftp.Reply.Text(), "257 \"/a b");
+  EXPECT_EQ(e.ftp.SetRemotePath(""), 0);
+  EXPECT_EQ(e.ftp.SetRemotePath(".."), 0);
+  EXPECT_EQ(e.ftp.SetRemotePath("sub dir"), 0);
+  e.sink.Clear();
+  e.ftp.Command.SetText(("NOOP " + longName).c_str());
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), FTP_REPLY_FAILED) << "426 fails any command but ABOR";
+  ASSERT_FALSE(e.sink.events.empty());
+  EXPECT_EQ(e.sink.events[0], "Trail 0 " + ("NOOP " + longName).substr(0, 256));
+  EXPECT_STREQ(e.ftp.GetRemotePath(), "");
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+}
+
+TEST(FTPScripted, PassiveRepliesAndDownloadEvents) {
+  ScriptedServer data;
+  data.Accept().Send(std::string("abc\0def", 7)).Close();
+  data.Start();
+  ScriptedServer s;
+  s.Accept()
+      .Send("220 hi\r\n")
+      .Expect("PASV\r\n")
+      .Send("227 no numbers\r\n")
+      .Expect("PASV\r\n")
+      .Send("227 ok (10, 0, 0, 5, 4, 1)\r\n")
+      .Expect("RETR f\r\n")
+      .Send("425 no data connection\r\n")
+      .Expect("PASV\r\n")
+      .Send(PasvReply(data.port()))
+      .Expect("REST 5\r\n")
+      .Send("350 restarting\r\n")
+      .Expect("RETR f\r\n")
+      .Send("150 here it comes\r\n")
+      .Run([&](int) { data.WaitDone(); })
+      .Send("226 sent\r\n");
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  e.ftp.Passive = 1;
+  e.ftp.SetRemoteFile("f");
+  EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED);
+  EXPECT_EQ(e.sink.Count("Error 141 Unexpected server reply."), 1);
+  EXPECT_EQ(e.sink.Count("Trail 0 RETR"), 0);
+
+  e.sink.Clear();
+  EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED) << "port 0 makes no connection";
+  EXPECT_EQ(e.Error(), "425 no data connection");
+  EXPECT_EQ(e.sink.Count("Start"), 0);
+
+  e.sink.Clear();
+  e.ftp.StartByte.SetText("5");
+  ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(e.sink.body, std::string("abc\0def", 7));
+  EXPECT_EQ(e.sink.counts.back(), 12) << "counted from the start byte";
+  EXPECT_TRUE(e.sink.nulOk);
+  EXPECT_EQ(e.sink.Count("Start"), 1);
+  EXPECT_EQ(e.sink.Count("End"), 1);
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+  EXPECT_EQ("", data.failures());
+}
+
+TEST(FTPScripted, RefusedDownloadLeavesTheLocalFile) {
+  ScriptedServer data;
+  data.Accept().ReadUntilClosed();
+  data.Start();
+  ScriptedServer s;
+  s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("RETR gone\r\n");
+  s.Run([&](int) { data.WaitStep(1); }).Send("550 gone\r\n");
+  s.Start();
+  peers::TempDir dir;
+  std::string local = dir.Write("keep.txt", "precious");
+  Engine e;
+  Aim(e, s);
+  e.ftp.Passive = 1;
+  e.ftp.SetRemoteFile("gone");
+  e.ftp.SetLocalFile(local.c_str());
+  EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED);
+  EXPECT_EQ(peers::ReadFileBytes(local), "precious");
+  EXPECT_FALSE(e.ftp.Data.Connected) << "a failed action closes the data side";
+  EXPECT_TRUE(s.WaitDone());
+}
+
+TEST(FTPScripted, AbortAndCallsFromHandlers) {
+  std::string abortLine;
+  ScriptedServer data;
+  data.Accept().Send("part").Stall();
+  data.Start();
+  ScriptedServer s;
+  s.Accept()
+      .Send("220 hi\r\n")
+      .Expect("PASV\r\n")
+      .Send(PasvReply(data.port()))
+      .Expect("RETR big\r\n")
+      .Send("150 go\r\n")
+      .Run([&](int fd) {
+        // The urgent byte may be left out of the ordinary stream: read up to the line end.
+        char c;
+        while (abortLine.size() < 64 && ::read(fd, &c, 1) == 1 && c != '\n') abortLine += c;
+      })
+      .Send("426 transfer aborted\r\n226 abort done\r\n")
+      .Expect("NOOP\r\n")
+      .Send("200 fine\r\n");
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  e.ftp.Passive = 1;
+  e.ftp.SetRemoteFile("big");
+  int actionSeen = -1, busy = -1, abort = -1;
+  e.sink.then = [&](const std::string& ev) {
+    if (ev == "Transfer" && abort == -1) {
+      actionSeen = e.ftp.CurrentAction;
+      busy = e.ftp.DoAction(ftpDeleteFile);
+      abort = e.ftp.DoAction(ftpAbort);
+    }
+  };
+  EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED) << "an aborted transfer is no success";
+  EXPECT_EQ(e.Error(), "426 transfer aborted");
+  EXPECT_EQ(actionSeen, ftpDownload);
+  EXPECT_EQ(busy, FTP_BUSY);
+  EXPECT_EQ(abort, 0);
+  EXPECT_EQ(e.sink.Count("End"), 1);
+  EXPECT_EQ(e.ftp.CurrentAction, 0);
+  e.sink.then = nullptr;
+  e.ftp.Command.SetText("NOOP");
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+  EXPECT_EQ(abortLine.compare(0, 3, "\xFF\xF4\xFF"), 0) << "Telnet IP and DM before the command";
+  EXPECT_NE(abortLine.find("ABOR\r"), std::string::npos) << abortLine;
+}
+
+TEST(FTPScripted, InterruptFromATransferHandler) {
+  ScriptedServer data;
+  data.Accept().Send("some").Stall();
+  data.Start();
+  ScriptedServer s;
+  s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("RETR f\r\n").Send("150 go\r\n").Stall();
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  e.ftp.Passive = 1;
+  e.ftp.SetRemoteFile("f");
+  e.sink.then = [&](const std::string& ev) {
+    if (ev == "Transfer") e.ftp.DoAction(ftpIdle);
+  };
+  EXPECT_EQ(e.ftp.DoAction(ftpDownload), CORV_INTERRUPTED);
+  EXPECT_EQ(e.Error(), "Interrupted");
+  EXPECT_EQ(e.ftp.CurrentAction, 0);
+  EXPECT_FALSE(e.ftp.Data.Connected);
+}
+
+TEST(FTPScripted, RefusedConnection) {
+  Engine e;
+  e.ftp.RemotePort = static_cast<WORD>(peers::FreePort());
+  int r = e.ftp.DoAction(ftpListDirectory);
+  EXPECT_EQ(r, 10061);
+  ASSERT_EQ(e.sink.Count("Error 142 Failed to connect: "), 1);
+  EXPECT_EQ(e.sink.Count("Trail 2 Connecting to FTP server."), 1);
+  EXPECT_EQ(e.sink.Count("Trail 0"), 0);
+  EXPECT_EQ(e.ftp.CurrentAction, 0);
+}
+
+}  // namespace
