@@ -38,7 +38,7 @@ def main():
     def authenticator(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and a.user
               and auth_data.login == a.user.encode() and auth_data.password == a.password.encode())
-        return AuthResult(success=bool(ok))
+        return AuthResult(success=bool(ok), handled=False)
 
     store = Store(a.folder)
 

@@ -1,0 +1,249 @@
+// The file mailer component against a real mail server (aiosmtpd): plain and multipart
+// messages as Python's email package reads them, encoded-word headers, AUTH LOGIN accepted
+// and refused, a refused connection, the busy rule and the trail events.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "corv/mail/Corvfilemailer.h"
+#include "tests/peers/process.h"
+#include "tests/peers/smtp.h"
+
+namespace {
+
+using peers::SmtpServer;
+
+template <class F>
+ECORVCore Raised(F f) {
+  try {
+    f();
+  } catch (const ECORVCore& e) {
+    return e;
+  }
+  return ECORVCore(-1, "nothing raised");
+}
+
+void Prepare(TcorvFileMailer& m, const SmtpServer& server) {
+  m.MailServer = "127.0.0.1";
+  m.MailPort = static_cast<unsigned short>(server.port());
+  m.Timeout = 10;
+}
+
+std::string Check(const std::string& eml, const std::vector<std::string>& files = {}) {
+  std::vector<std::string> args = {eml};
+  args.insert(args.end(), files.begin(), files.end());
+  return peers::RunPython("tests/corv/mail/mail_check.py", args);
+}
+
+TEST(FileMailerPeers, PlainMessageReachesEveryRecipientWithItsDots) {
+  SmtpServer server;
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  std::vector<std::pair<int, std::string>> trail;
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) { trail.emplace_back(code, d.str()); };
+  m.From = "Sender Name <sender@x.org>";
+  m.SendTo = "a@x.org, \"Doe, John\" <john@y.org> (boss)";
+  m.Cc = "c@y.org";
+  m.BCc = "hidden@z.org";
+  m.Subject = "Quarterly numbers";
+  m.MessageDate = "Tue, 01 Jun 2004 10:00:00 +0000";
+  m.MessageText = ".first\r\nsecond\r\n.\r\nlast";
+  m.Send();
+  ASSERT_EQ(1, server.Count()) << server.log();
+  EXPECT_EQ(std::vector<std::string>({"sender@x.org", "a@x.org", "john@y.org", "c@y.org", "hidden@z.org"}),
+            server.Envelope(1));
+  const std::string eml = server.Message(1);
+  EXPECT_EQ(std::string::npos, eml.find("hidden@z.org"));
+  EXPECT_EQ(
+      "To: a@x.org, \"Doe, John\" <john@y.org> (boss)\nFrom: Sender Name <sender@x.org>\nCc: c@y.org\n"
+      "Subject: Quarterly numbers\nDate: Tue, 01 Jun 2004 10:00:00 +0000\nmultipart: no\n"
+      "body: b'.first\\r\\nsecond\\r\\n.\\r\\nlast\\r\\n'\n",
+      Check(server.folder() + "/1.eml"));
+  // Trail: status texts, the server's lines and ours, in order.
+  ASSERT_GE(trail.size(), 4u);
+  EXPECT_EQ(std::make_pair(2, std::string("Connecting to mail server.")), trail[0]);
+  EXPECT_EQ(std::make_pair(2, std::string("Connected.")), trail[1]);
+  EXPECT_EQ(1, trail[2].first);
+  EXPECT_EQ("220", trail[2].second.substr(0, 3));
+  EXPECT_EQ(0, trail[3].first);
+  EXPECT_EQ("EHLO ", trail[3].second.substr(0, 5));
+  bool quit = false;
+  for (const auto& t : trail) quit = quit || (t.first == 0 && t.second == "QUIT");
+  EXPECT_TRUE(quit);
+  EXPECT_EQ("221", m.LastReply().str().substr(0, 3));
+  EXPECT_EQ(filemailerIdle, m.Action());
+}
+
+TEST(FileMailerPeers, AttachmentsArriveEqualToTheirFiles) {
+  SmtpServer server;
+  peers::TempDir dir("tavlin-mail-files");
+  std::string binary;
+  for (int i = 0; i < 70000; ++i) binary += static_cast<char>((i * 7919) % 251);
+  binary += "\n.\n..\r\n.";
+  const std::string bin = dir.Write("data.bin", binary);
+  const std::string jpg = dir.Write("Photo.JPG", std::string("\xff\xd8\xff\xe0.JFIF\n.\0x", 12));
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  long last = 0;
+  int starts = 0, ends = 0;
+  m.OnTransfer = [&](TObject*, long bytes) { last = bytes; };
+  m.OnStartTransfer = [&](TObject*) { ++starts; };
+  m.OnEndTransfer = [&](TObject*) { ++ends; };
+  m.From = "sender@x.org";
+  m.SendTo = "a@x.org";
+  m.Subject = "Files";
+  m.OtherHeaders = "X-Mailer-Test: yes";
+  m.MessageText = "See the files.\r\n";
+  m.AddAttachment(bin.c_str());
+  m.AddAttachment(jpg.c_str());
+  m.Send();
+  ASSERT_EQ(1, server.Count()) << server.log();
+  const std::string out = Check(server.folder() + "/1.eml", {bin, jpg});
+  EXPECT_NE(std::string::npos, out.find("MIME-Version: 1.0")) << out;
+  EXPECT_NE(std::string::npos, out.find("multipart: yes")) << out;
+  EXPECT_NE(std::string::npos, out.find("part 0: text/plain quoted-printable - text=b'See the files.")) << out;
+  EXPECT_NE(std::string::npos, out.find("part 1: application/octet-stream base64 attachment name=data.bin equal=yes"))
+      << out;
+  EXPECT_NE(std::string::npos, out.find("part 2: image/jpg base64 attachment name=Photo.JPG equal=yes")) << out;
+  // The caller's header line stays a line of its own before the MIME lines.
+  EXPECT_NE(std::string::npos, server.Message(1).find("X-Mailer-Test: yes\r\nMIME-Version: 1.0"));
+  EXPECT_EQ(2, starts);
+  EXPECT_EQ(2, ends);
+  EXPECT_GT(last, 70000 * 4 / 3);
+  // The list stays; a second send without it sends the text alone.
+  EXPECT_EQ(2, m.AttachmentCount());
+  m.AttachmentCount = 0;
+  m.Send();
+  ASSERT_EQ(2, server.Count());
+  EXPECT_NE(std::string::npos, Check(server.folder() + "/2.eml").find("multipart: no"));
+}
+
+TEST(FileMailerPeers, JapaneseHeadersDecodeAsTheyWereSet) {
+  SmtpServer server;
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  m.CharsetMode = 1;
+  const std::string nihongo = "\x93\xfa\x96\x7b\x8c\xea";  // Shift-JIS
+  m.From = ("\"" + nihongo + "\" <sender@x.org>").c_str();
+  m.SendTo = "a@x.org";
+  std::string subject;
+  for (int i = 0; i < 12; ++i) subject += nihongo;
+  m.Subject = subject.c_str();
+  // Read back, the value is what goes on the wire.
+  EXPECT_EQ("=?ISO-2022-JP?B?", m.Subject().str().substr(0, 16));
+  EXPECT_NE(std::string::npos, m.Subject().str().find("\r\n\t"));
+  m.MessageText = nihongo.c_str();
+  m.Send();
+  ASSERT_EQ(1, server.Count()) << server.log();
+  const std::string utf8 = "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e";
+  std::string expected;
+  for (int i = 0; i < 12; ++i) expected += utf8;
+  const std::string out = Check(server.folder() + "/1.eml");
+  EXPECT_NE(std::string::npos, out.find("From: " + utf8 + " <sender@x.org>")) << out;
+  EXPECT_NE(std::string::npos, out.find("Subject: " + expected + "\n")) << out;
+  // The text goes in ISO-2022-JP without a charset header of the component's own.
+  EXPECT_NE(std::string::npos, server.Message(1).find("\x1b$BF|K\\8l\x1b(B")) << server.Message(1);
+  EXPECT_EQ(1, m.CharsetMode());
+}
+
+TEST(FileMailerPeers, LoginAcceptedAndRefused) {
+  SmtpServer::Options o;
+  o.user = "alice";
+  o.password = "s3cret";
+  o.requireAuth = true;
+  SmtpServer server(o);
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  m.From = "alice@x.org";
+  m.SendTo = "bob@y.org";
+  m.MessageText = "hi";
+  // Without a login the server refuses the transaction.
+  ECORVCore e = Raised([&] { m.Send(); });
+  EXPECT_EQ(161, e.Code);
+  EXPECT_NE(std::string::npos, e.Message.str().find("530")) << e.Message.str();
+
+  const AnsiString path = m.WinsockPath();
+  std::vector<std::string> sent;
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+    if (code == 0) sent.push_back(d.str());
+  };
+  m.WinsockPath = "*User=alice";
+  m.WinsockPath = "*Password=wrong";
+  e = Raised([&] { m.Send(); });
+  EXPECT_EQ(161, e.Code);
+  EXPECT_NE(std::string::npos, e.Message.str().find("535")) << e.Message.str();
+  EXPECT_EQ(path, m.WinsockPath());
+
+  sent.clear();
+  m.WinsockPath = "*Password=s3cret";
+  m.Send();
+  ASSERT_EQ(1, server.Count()) << server.log();
+  ASSERT_GE(sent.size(), 4u);
+  EXPECT_EQ("AUTH LOGIN", sent[1]);
+  EXPECT_EQ("YWxpY2U=", sent[2]);
+  EXPECT_EQ("czNjcmV0", sent[3]);
+}
+
+TEST(FileMailerPeers, RefusedConnectionRaisesAndReportsAnError) {
+  TcorvFileMailer m(nullptr);
+  m.MailServer = "127.0.0.1";
+  m.MailPort = static_cast<unsigned short>(peers::FreePort());
+  m.Timeout = 10;
+  std::vector<std::string> errors;
+  m.OnError = [&](TObject*, int code, AnsiString& d) { errors.push_back(std::to_string(code) + " " + d.str()); };
+  m.From = "a@x.org";
+  m.SendTo = "b@y.org";
+  ECORVCore e = Raised([&] { m.Send(); });
+  EXPECT_EQ(10061, e.Code);
+  ASSERT_EQ(1u, errors.size());
+  EXPECT_EQ("162 Failed to connect: ", errors[0].substr(0, 23));
+  EXPECT_EQ(filemailerIdle, m.Action());
+  // Nothing is sent and no temporary file is made for a missing attachment.
+  m.AddAttachment("/no/such/file.txt");
+  e = Raised([&] { m.Send(); });
+  EXPECT_EQ(283, e.Code);
+  EXPECT_EQ("283: No file given", e.Message.str());
+}
+
+TEST(FileMailerPeers, NestedSendIsBusyAndTheRunningSendGoesOn) {
+  SmtpServer server;
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  m.From = "a@x.org";
+  m.SendTo = "b@y.org";
+  m.MessageText = "body";
+  ECORVCore nested(-1, "");
+  TcorvFileMailerActions during = filemailerIdle;
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+    if (code != 0 || d.str() != "DATA") return;
+    during = m.Action();
+    nested = Raised([&] { m.Action = filemailerSend; });
+  };
+  m.Send();
+  EXPECT_EQ(filemailerSend, during);
+  EXPECT_EQ(166, nested.Code);
+  EXPECT_EQ("166: Busy performing current action.", nested.Message.str());
+  EXPECT_EQ(1, server.Count());
+}
+
+TEST(FileMailerPeers, InterruptFromAHandlerEndsTheSend) {
+  SmtpServer server;
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  m.From = "a@x.org";
+  m.SendTo = "b@y.org";
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+    if (code == 0 && d.str() == "RSET") m.Interrupt();
+  };
+  ECORVCore e = Raised([&] { m.Send(); });
+  EXPECT_EQ(301, e.Code);
+  EXPECT_EQ(0, server.Count());
+  // The component is usable again at once.
+  m.OnPITrail = nullptr;
+  m.Send();
+  EXPECT_EQ(1, server.Count());
+}
+
+}  // namespace
