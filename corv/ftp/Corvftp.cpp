@@ -324,7 +324,12 @@ AnsiString TcorvFTP::FRemoteHost() { return AnsiString(FThunk->Engine.GetRemoteH
 void TcorvFTP::FSetRemoteHost(AnsiString value) { TreatErr(FThunk->Engine.SetRemoteHost(value.c_str())); }
 
 AnsiString TcorvFTP::FRemotePath() {
-  // Asks the server when connected, which pumps messages like an action.
+  CFTP& e = FThunk->Engine;
+  // Inside a running operation (a handler reads it) a PWD would take the running command's
+  // reply and leave every later command one reply behind: the path last set or read is
+  // given instead.
+  if (FThunk->Depth > 0 || e.CurrentAction != 0) return AnsiString(e.RemotePath);
+  // Otherwise the server is asked when connected, which pumps messages like an action.
   AnsiString path;
   Run([&path](CFTP& e) {
     path = AnsiString(e.GetRemotePath());

@@ -308,6 +308,47 @@ TYPED_TEST(CorvFTPServer, BusyInsideAHandlerAndUploadChecks) {
   f->Logoff();
 }
 
+TYPED_TEST(CorvFTPServer, RemotePathReadInsideATransfer) {
+  Log log;
+  auto f = this->Make(true, log);
+  const std::string data = Pattern(100 * 1000, 3);
+  WriteFileBytes(this->Remote("r.bin"), data);
+  f->Logon();
+  f->RemotePath = this->Home().c_str();
+  f->RemoteFile = "r.bin";
+  std::vector<std::string> paths;
+  f->OnTransfer = [&](TObject*, long, char* text, unsigned short n) {
+    log.body.append(text, n);
+    if (paths.empty()) paths.push_back(f->RemotePath().str());
+  };
+  f->Download();
+  // The running command keeps its own replies: the path read meanwhile is the one last set,
+  // and the download ends on the server's final reply to it.
+  EXPECT_EQ(paths, std::vector<std::string>{this->Home()});
+  EXPECT_TRUE(log.body == data);
+  EXPECT_EQ(f->LastReply().SubString(1, 3), "226");
+  EXPECT_EQ(f->RemotePath().str(), this->Home());
+  f->Command = "NOOP";
+  EXPECT_EQ(f->LastReply().SubString(1, 3), "200");
+  f->Logoff();
+}
+
+TYPED_TEST(CorvFTPServer, InterruptFromAHandler) {
+  Log log;
+  auto f = this->Make(true, log);
+  WriteFileBytes(this->Remote("i.bin"), Pattern(2 * 1000 * 1000, 4));
+  f->RemoteFile = this->Path("i.bin").c_str();
+  f->OnTransfer = [&](TObject*, long, char*, unsigned short) { f->Interrupt(); };
+  try {
+    f->Download();
+    ADD_FAILURE() << "not interrupted";
+  } catch (const ECORVCore& e) {
+    EXPECT_EQ(e.Message.str(), "301: Interrupted");
+  }
+  EXPECT_EQ(f->Action(), ftpIdle);
+  f->Logoff();
+}
+
 TYPED_TEST(CorvFTPServer, HandlerThatThrowsLeavesTheComponentUsable) {
   Log log;
   auto f = this->Make(true, log);
