@@ -14,6 +14,7 @@
 #include "corv/ftp/Corvftp.h"
 #include "tests/peers/ftp.h"
 #include "tests/peers/process.h"
+#include "tests/peers/scripted.h"
 
 namespace {
 
@@ -436,6 +437,42 @@ TEST(CorvFTPLogon, RefusedConnection) {
   } catch (const ECORVCore& e) {
     EXPECT_EQ(e.Message.str(), "10061: [10061] Connection refused");
   }
+  EXPECT_EQ(f.Action(), ftpIdle);
+}
+
+
+// A server that stops answering: the time-out ends the command with "Interrupted" while the
+// connection stands, and with "Timeout" once the server has gone.
+TEST(CorvFTPScripted, SilentServerAndVanishedServer) {
+  peers::ScriptedServer server;
+  server.Accept().Send("220 scripted\r\n").Expect("NOOP\r\n").Gate(1).Close();
+  server.Start();
+  TcorvFTP f(nullptr);
+  Log log;
+  log.Attach(f);
+  f.Timeout = 1;
+  f.RemoteHost = "127.0.0.1";
+  f.RemotePort = static_cast<unsigned short>(server.port());
+  f.Logon();  // no user: the greeting completes it
+  EXPECT_EQ(f.LastReply(), "220 scripted");
+  try {
+    f.Command = "NOOP";
+    ADD_FAILURE() << "answered";
+  } catch (const ECORVCore& e) {
+    EXPECT_EQ(e.Message.str(), "301: Interrupted");
+  }
+  EXPECT_TRUE(f.Connected());
+  server.Open(1);
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(server.failures(), "");
+  try {
+    f.Command = "NOOP";
+    ADD_FAILURE() << "answered";
+  } catch (const ECORVCore& e) {
+    EXPECT_EQ(e.Code, 301) << e.Message;
+    EXPECT_EQ(e.Message.str(), "301: Timeout");
+  }
+  EXPECT_FALSE(f.Connected());
   EXPECT_EQ(f.Action(), ftpIdle);
 }
 
