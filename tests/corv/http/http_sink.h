@@ -7,31 +7,26 @@
 
 #include "corv/http/HTTP.h"
 #include "platform/winsock/winsock.h"
+#include "tests/corv/http/event_lines.h"
 
 namespace httptest {
 
-class Recorder : public HTTPEvts {
+class Recorder : public HTTPEvts, public enginetest::EventLines {
  public:
-  // Every event as one line, e.g. "Header Content-Length: 13" or "Transfer 1 13 13".
-  std::vector<std::string> events;
+  // Lines such as "Header Content-Length: 13" or "Transfer 1".
   std::string body;            // the texts of direction-1 transfers, joined
   std::uint32_t lastBytes = 0;  // bytes count of the last direction-1 transfer
   std::uint32_t transfers0 = 0;
   std::vector<std::uint32_t> sent;  // bytes counts of direction-0 transfers
-  // Called after an event is recorded, with its line: for handlers that call back.
-  std::function<void(const std::string&)> then;
 
-  void Connected(int code, const char* d) override { Add("Connected " + std::to_string(code) + " " + d); }
-  void Disconnected(int code, const char* d) override {
-    Add("Disconnected " + std::to_string(code) + " " + d);
-  }
+  void Connected(int code, const char* d) override { Add(CodeLine("Connected", code, d)); }
+  void Disconnected(int code, const char* d) override { Add(CodeLine("Disconnected", code, d)); }
   void EndTransfer(std::uint16_t dir) override { Add("EndTransfer " + std::to_string(dir)); }
-  void Error(int code, const char* d) override { Add("Error " + std::to_string(code) + " " + d); }
-  void Header(const char* f, const char* v) override { Add(std::string("Header ") + f + ": " + v); }
+  void Error(int code, const char* d) override { Add(CodeLine("Error", code, d)); }
+  void Header(const char* f, const char* v) override { Add(HeaderLine(f, v)); }
   void SetCookie(const char* n, const char* v, const char* e, const char* d, const char* p,
                  int secure) override {
-    Add(std::string("SetCookie ") + n + "=" + v + "|" + e + "|" + d + "|" + p + "|" +
-        std::to_string(secure));
+    Add(CookieLine(n, v, e, d, p, secure));
   }
   void StartTransfer(std::uint16_t dir) override { Add("StartTransfer " + std::to_string(dir)); }
   void Transfer(std::uint16_t dir, std::uint32_t bytes, const char* text, std::uint16_t len) override {
@@ -47,11 +42,6 @@ class Recorder : public HTTPEvts {
     Add("Transfer " + std::to_string(dir));
   }
 
-  int Count(const std::string& prefix) const {
-    int n = 0;
-    for (const auto& e : events) n += e.compare(0, prefix.size(), prefix) == 0;
-    return n;
-  }
   // The events without consecutive repeats of "Transfer 1".
   std::vector<std::string> Outline() const {
     std::vector<std::string> out;
@@ -62,12 +52,6 @@ class Recorder : public HTTPEvts {
     return out;
   }
   bool nulOk = true;
-
- private:
-  void Add(std::string e) {
-    events.push_back(e);
-    if (then) then(events.back());
-  }
 };
 
 struct Engine {

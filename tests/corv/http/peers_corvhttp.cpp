@@ -10,6 +10,7 @@
 #include <string>
 
 #include "corv/http/Corvhttp.h"
+#include "tests/corv/http/component_checks.h"
 #include "tests/peers/http_capture.h"
 #include "tests/peers/nginx.h"
 #include "tests/peers/process.h"
@@ -19,15 +20,7 @@ namespace {
 using peers::HttpCapture;
 using peers::Nginx;
 
-template <class F>
-ECORVCore Raised(F f) {
-  try {
-    f();
-  } catch (const ECORVCore& e) {
-    return e;
-  }
-  return ECORVCore(-1, "nothing raised");
-}
+using componenttest::Raised;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -265,18 +258,7 @@ TEST(CorvHTTPPeers, NestedCallsFromHandlers) {
 TEST(CorvHTTPPeers, DestroyedByItsOwnHandler) {
   HttpCapture cap(HttpCapture::Mode::NeverAnswer, "");
   TComponent owner(nullptr);
-  auto* h = new TcorvHTTP(&owner);
-  bool destroyed = false;
-  // The handler is stored in the component: nothing of it may be touched after the delete.
-  h->OnConnected = [&](TObject* sender, int, AnsiString&) {
-    destroyed = true;
-    delete static_cast<TcorvHTTP*>(sender);
-  };
-  // The request stops; the call reports it without touching the destroyed component.
-  const ECORVCore e = Raised([&] { h->Get(cap.Url("/slow").c_str()); });
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ(e.Code, 301);
-  EXPECT_EQ(owner.ComponentCount(), 0);
+  componenttest::ExpectFreedByOwnHandler<TcorvHTTP>(owner, [&](TcorvHTTP& h) { h.Get(cap.Url("/slow").c_str()); });
 }
 
 TEST(CorvHTTPPeers, HandlerExceptionLeavesTheComponentUsable) {

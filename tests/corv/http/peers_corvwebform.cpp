@@ -7,6 +7,7 @@
 #include <string>
 
 #include "corv/http/Corvwebform.h"
+#include "tests/corv/http/component_checks.h"
 #include "tests/peers/http_capture.h"
 #include "tests/peers/nginx.h"
 #include "tests/peers/process.h"
@@ -17,16 +18,7 @@ using peers::HttpCapture;
 
 const std::string kCsv = "\"MSFT\",27.50,\"1/2/2004\",\"4:00pm\",+0.10,27.40,27.77,27.33,44487700\r\n";
 
-// Runs f, returning the ECORVCore it raises (Code -1 when none).
-template <class F>
-ECORVCore Raised(F f) {
-  try {
-    f();
-  } catch (const ECORVCore& e) {
-    return e;
-  }
-  return ECORVCore(-1, "nothing raised");
-}
+using componenttest::Raised;
 
 void QuoteRequest(TcorvWebForm& w, const std::string& symbols) {
   w.Reset();
@@ -168,21 +160,14 @@ TEST(CorvWebFormPeers, NestedCallsFromHandlers) {
 TEST(CorvWebFormPeers, DestroyedByItsOwnHandler) {
   HttpCapture cap(HttpCapture::Mode::NeverAnswer, "");
   TComponent owner(nullptr);
-  auto* w = new TcorvWebForm(&owner);
-  QuoteRequest(*w, "MSFT");
-  bool destroyed = false;
-  w->OnConnected = [&](TObject* sender, int, AnsiString&) {
-    destroyed = true;
-    delete static_cast<TcorvWebForm*>(sender);
-  };
-  const ECORVCore e = Raised([&] { w->SubmitTo(cap.Url("/slow").c_str()); });
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ(e.Code, 301);
-  EXPECT_EQ(owner.ComponentCount(), 0);
+  componenttest::ExpectFreedByOwnHandler<TcorvWebForm>(owner, [&](TcorvWebForm& w) {
+    QuoteRequest(w, "MSFT");
+    w.SubmitTo(cap.Url("/slow").c_str());
+  });
 
   // Freed while the body arrives.
   HttpCapture reply(HttpCapture::Mode::Reply, "HTTP/1.0 200 OK\r\n\r\n" + kCsv);
-  w = new TcorvWebForm(&owner);
+  auto* w = new TcorvWebForm(&owner);
   QuoteRequest(*w, "MSFT");
   std::string body;
   w->OnTransfer = [&](TObject* sender, long, char* text, unsigned short len) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/corv/http/http_sink.h"
+#include "tests/corv/http/nginx_suite.h"
 #include "tests/peers/nginx.h"
 #include "tests/peers/tinyproxy.h"
 
@@ -16,28 +17,7 @@ namespace {
 using httptest::Engine;
 using peers::Nginx;
 
-// One nginx for the whole file: starting it per test adds nothing.
-class HTTPNginx : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    try {
-      server = new Nginx();
-    } catch (const peers::PeerError& e) {
-      startError = e.what();
-    }
-  }
-  // A missing or broken nginx fails every test of the suite, never skips it.
-  void SetUp() override { ASSERT_NE(server, nullptr) << startError; }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
-  static std::string Url(const std::string& path) { return server->Url(path); }
-  static Nginx* server;
-  static std::string startError;
-};
-Nginx* HTTPNginx::server = nullptr;
-std::string HTTPNginx::startError;
+class HTTPNginx : public NginxSuite<HTTPNginx> {};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

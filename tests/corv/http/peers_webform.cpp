@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/corv/http/nginx_suite.h"
 #include "tests/corv/http/webform_sink.h"
 #include "tests/peers/http_capture.h"
 #include "tests/peers/nginx.h"
@@ -163,27 +164,7 @@ TEST(WebFormNested, HandlerExceptionLeavesTheEngineIdle) {
   EXPECT_EQ(e.SubmitTo(cap.Url("/x")), 0) << e.Error();
 }
 
-// One nginx for the suite.
-class WebFormNginx : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    try {
-      server = new peers::Nginx();
-    } catch (const peers::PeerError& e) {
-      startError = e.what();
-    }
-  }
-  void SetUp() override { ASSERT_NE(server, nullptr) << startError; }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
-  static std::string Url(const std::string& path) { return server->Url(path); }
-  static peers::Nginx* server;
-  static std::string startError;
-};
-peers::Nginx* WebFormNginx::server = nullptr;
-std::string WebFormNginx::startError;
+class WebFormNginx : public NginxSuite<WebFormNginx> {};
 
 TEST_F(WebFormNginx, ServerTakesEveryEncoding) {
   Engine e;

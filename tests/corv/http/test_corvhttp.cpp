@@ -10,20 +10,12 @@
 #include "corv/core/Winsock.h"
 #include "corv/http/Corvhttp.h"
 #include "platform/vcl/core/formreader.h"
+#include "tests/corv/http/component_checks.h"
 
 namespace {
 
-// Runs f, expecting ECORVCore with the code and the message "<code>: <text>".
-template <class F>
-void ExpectCorv(F f, int code, const std::string& text) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected " << code;
-  } catch (const ECORVCore& e) {
-    EXPECT_EQ(e.Code, code);
-    EXPECT_EQ(e.Message.str(), std::to_string(code) + ": " + text);
-  }
-}
+using componenttest::ExpectCorv;
+using componenttest::ExpectOutOfMemory;
 
 TEST(CorvHTTPUnit, InitialValues) {
   TcorvHTTP h(nullptr);
@@ -223,14 +215,7 @@ TEST(CorvHTTPUnit, ResetHeadersKeepsAgentVersionMethodAndProxy) {
 
 TEST(CorvHTTPUnit, TreatErrTexts) {
   TcorvHTTP h(nullptr);
-  try {
-    h.TreatErr(200);
-    ADD_FAILURE();
-  } catch (const ECORVCore&) {
-    ADD_FAILURE() << "out of memory must not be ECORVCore";
-  } catch (const EOutOfMemory& e) {
-    EXPECT_EQ(e.Message, "HTTP. Out of memory.");
-  }
+  ExpectOutOfMemory([&] { h.TreatErr(200); }, "HTTP. Out of memory.");
   h.TreatErr(0);
   ExpectCorv([&] { h.TreatErr(10061); }, 10061, "[10061] Connection refused");
   h.Interrupt();

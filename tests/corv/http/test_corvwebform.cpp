@@ -11,20 +11,12 @@
 #include "corv/core/Winsock.h"
 #include "corv/http/Corvwebform.h"
 #include "platform/vcl/core/formreader.h"
+#include "tests/corv/http/component_checks.h"
 
 namespace {
 
-// Runs f, expecting ECORVCore with the code and the message "<code>: <text>".
-template <class F>
-void ExpectCorv(F f, int code, const std::string& text) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected " << code;
-  } catch (const ECORVCore& e) {
-    EXPECT_EQ(e.Code, code);
-    EXPECT_EQ(e.Message.str(), std::to_string(code) + ": " + text);
-  }
-}
+using componenttest::ExpectCorv;
+using componenttest::ExpectOutOfMemory;
 
 TEST(CorvWebFormUnit, InitialValues) {
   TcorvWebForm w(nullptr);
@@ -270,14 +262,7 @@ TEST(CorvWebFormUnit, StoreOnlyWriters) {
 
 TEST(CorvWebFormUnit, TreatErrTexts) {
   TcorvWebForm w(nullptr);
-  try {
-    w.TreatErr(200);
-    ADD_FAILURE();
-  } catch (const ECORVCore&) {
-    ADD_FAILURE() << "out of memory must not be ECORVCore";
-  } catch (const EOutOfMemory& e) {
-    EXPECT_EQ(e.Message, "WebForm. Out of memory.");
-  }
+  ExpectOutOfMemory([&] { w.TreatErr(200); }, "WebForm. Out of memory.");
   w.TreatErr(0);
   // No text in the engine: derived from the code.
   ExpectCorv([&] { w.TreatErr(10061); }, 10061, "[10061] Connection refused");

@@ -11,30 +11,25 @@
 
 #include "corv/http/WebForm.h"
 #include "platform/winsock/winsock.h"
+#include "tests/corv/http/event_lines.h"
 #include "tests/peers/process.h"
 
 namespace webformtest {
 
-class Recorder : public WebFormEvts {
+class Recorder : public WebFormEvts, public enginetest::EventLines {
  public:
-  // Every event as one line, e.g. "Header Content-Length: 13" or "Transfer 13 2".
-  std::vector<std::string> events;
+  // Lines such as "Header Content-Length: 13" or "Transfer 13 2".
   std::string body;  // the transfer texts, joined
   bool nulOk = true;
-  // Called after an event is recorded, with its line: for handlers that call back.
-  std::function<void(const std::string&)> then;
 
-  int Connected(int code, const char* d) override { return Add("Connected " + std::to_string(code) + " " + d); }
-  int Disconnected(int code, const char* d) override {
-    return Add("Disconnected " + std::to_string(code) + " " + d);
-  }
+  int Connected(int code, const char* d) override { return Add(CodeLine("Connected", code, d)); }
+  int Disconnected(int code, const char* d) override { return Add(CodeLine("Disconnected", code, d)); }
   int EndTransfer() override { return Add("EndTransfer"); }
-  int Error(int code, const char* d) override { return Add("Error " + std::to_string(code) + " " + d); }
-  int Header(const char* f, const char* v) override { return Add(std::string("Header ") + f + ": " + v); }
+  int Error(int code, const char* d) override { return Add(CodeLine("Error", code, d)); }
+  int Header(const char* f, const char* v) override { return Add(HeaderLine(f, v)); }
   int SetCookie(const char* n, const char* v, const char* e, const char* d, const char* p,
                 int secure) override {
-    return Add(std::string("SetCookie ") + n + "=" + v + "|" + e + "|" + d + "|" + p + "|" +
-        std::to_string(secure));
+    return Add(CookieLine(n, v, e, d, p, secure));
   }
   int StartTransfer() override { return Add("StartTransfer"); }
   int Transfer(std::uint32_t bytes, const char* text, std::uint16_t len) override {
@@ -43,11 +38,6 @@ class Recorder : public WebFormEvts {
     return Add("Transfer " + std::to_string(bytes) + " " + std::to_string(len));
   }
 
-  int Count(const std::string& prefix) const {
-    int n = 0;
-    for (const auto& e : events) n += e.compare(0, prefix.size(), prefix) == 0;
-    return n;
-  }
   // The events with Header lines and repeated Transfer lines folded into one "Header" and
   // one "Transfer" entry each.
   std::vector<std::string> Outline() const {
@@ -58,13 +48,6 @@ class Recorder : public WebFormEvts {
       out.push_back(k);
     }
     return out;
-  }
-
- private:
-  int Add(std::string e) {
-    events.push_back(e);
-    if (then) then(events.back());
-    return 0;
   }
 };
 

@@ -1,0 +1,65 @@
+// Checks shared by the tests of the HTTP-based components (TcorvHTTP, TcorvWebForm).
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "corv/core/Component.h"
+
+namespace componenttest {
+
+// Runs f, expecting ECORVCore with the code and the message "<code>: <text>".
+template <class F>
+void ExpectCorv(F f, int code, const std::string& text) {
+  try {
+    f();
+    ADD_FAILURE() << "no exception, expected " << code;
+  } catch (const ECORVCore& e) {
+    EXPECT_EQ(e.Code, code);
+    EXPECT_EQ(e.Message.str(), std::to_string(code) + ": " + text);
+  }
+}
+
+// Runs f, expecting EOutOfMemory with the message text; ECORVCore is a failure.
+template <class F>
+void ExpectOutOfMemory(F f, const char* text) {
+  try {
+    f();
+    ADD_FAILURE();
+  } catch (const ECORVCore&) {
+    ADD_FAILURE() << "out of memory must not be ECORVCore";
+  } catch (const EOutOfMemory& e) {
+    EXPECT_EQ(e.Message, text);
+  }
+}
+
+// Runs f, returning the ECORVCore it raises (Code -1 when none).
+template <class F>
+ECORVCore Raised(F f) {
+  try {
+    f();
+  } catch (const ECORVCore& e) {
+    return e;
+  }
+  return ECORVCore(-1, "nothing raised");
+}
+
+// A component of class C, owned by owner, whose OnConnected handler frees it while start(c)
+// runs a request: the request stops, and the call reports 301 without touching the freed
+// component. The handler is stored in the component: nothing of it may be touched after the
+// delete.
+template <class C, class Start>
+void ExpectFreedByOwnHandler(TComponent& owner, Start start) {
+  auto* c = new C(&owner);
+  bool destroyed = false;
+  c->OnConnected = [&](TObject* sender, int, AnsiString&) {
+    destroyed = true;
+    delete static_cast<C*>(sender);
+  };
+  const ECORVCore e = Raised([&] { start(*c); });
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(e.Code, 301);
+  EXPECT_EQ(owner.ComponentCount(), 0);
+}
+
+}  // namespace componenttest
