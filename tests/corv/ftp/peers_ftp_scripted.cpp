@@ -137,6 +137,33 @@ TEST(FTPScripted, PassiveRepliesAndDownloadEvents) {
   EXPECT_EQ("", data.failures());
 }
 
+TEST(FTPScripted, LongAndUnendedListingLinesArriveWhole) {
+  const std::string longName(3000, 'L');
+  ScriptedServer data;
+  data.Accept().Send("short\r\n" + longName + "\r\nlast").Close();
+  data.Start();
+  ScriptedServer s;
+  s.Accept()
+      .Send("220 hi\r\n")
+      .Expect("PASV\r\n")
+      .Send(PasvReply(data.port()))
+      .Expect("NLST\r\n")
+      .Send("150 list\r\n")
+      .Run([&](int) { data.WaitDone(); })
+      .Send("226 listed\r\n");
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  e.ftp.Passive = 1;
+  ASSERT_EQ(e.ftp.DoAction(ftpListDirectory), 0) << e.Error();
+  ASSERT_EQ(e.sink.dirs.size(), 3u);
+  EXPECT_EQ(e.sink.dirs[0].name, "short");
+  EXPECT_EQ(e.sink.dirs[1].name, longName);
+  EXPECT_EQ(e.sink.dirs[2].name, "last");
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+}
+
 TEST(FTPScripted, RefusedDownloadLeavesTheLocalFile) {
   ScriptedServer data;
   data.Accept().ReadUntilClosed();

@@ -174,6 +174,11 @@ TYPED_TEST(FTPServer, ResumeAppendAndEmptyFile) {
   ASSERT_EQ(e.ftp.DoAction(ftpAppend), 0) << e.Error();
   EXPECT_EQ(ReadFileBytes(this->Remote("half")), data + std::string("TAIL\0", 5));
 
+  // A unique name chosen by the server.
+  e.ftp.SetRemoteFile("");
+  ASSERT_EQ(e.ftp.DoAction(ftpStoreUnique), 0) << e.Error();
+  EXPECT_EQ(std::string(e.ftp.Reply.Text()).substr(0, 1), "2");
+
   e.sink.Clear();
   WriteFileBytes(this->Local("empty"), "");
   e.ftp.SetLocalFile(this->Local("empty").c_str());
@@ -196,6 +201,9 @@ TYPED_TEST(FTPServer, FolderActionsAndListings) {
     ASSERT_EQ(stat(this->Remote(dir).c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 
+    ASSERT_EQ(e.ftp.SetTransferMode(tmASCII), 0) << e.Error();
+    EXPECT_EQ(e.ftp.TransferMode, tmASCII);
+    EXPECT_EQ(e.sink.Count("Trail 0 TYPE A"), 1);
     ASSERT_EQ(e.ftp.SetRemotePath(dir.c_str()), 0) << e.Error();
     EXPECT_EQ(std::string(e.ftp.GetRemotePath()), this->Home() + "/" + dir);
     EXPECT_EQ(std::string(e.ftp.Reply.Text()).find('"'), std::string(e.ftp.Reply.Text()).rfind('"'))
