@@ -297,6 +297,18 @@ TYPED_TEST(FTPServer, FailuresKeepTheEngineUsable) {
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), FTP_LINE_BREAK);
   EXPECT_EQ(ReadFileBytes(this->Remote("victim")), "keep");
 
+  // A start byte beyond the end of the local file sends nothing rather than stale bytes.
+  WriteFileBytes(this->Local("small"), std::string(1500, 's'));
+  e.ftp.SetLocalFile(this->Local("small").c_str());
+  e.ftp.SetRemoteFile("beyond");
+  WriteFileBytes(this->Remote("beyond"), std::string(6000, 'r'));
+  chmod(this->Remote("beyond").c_str(), 0666);
+  e.ftp.StartByte.SetText("5000");
+  EXPECT_EQ(e.ftp.DoAction(ftpUpload), FTP_LOCAL_FILE);
+  EXPECT_EQ(e.Error(), "Error reading from local file.");
+  EXPECT_EQ(ReadFileBytes(this->Remote("beyond")), std::string(6000, 'r'));
+  e.ftp.StartByte.SetText("");
+
   e.ftp.Command.SetText("NOOP");
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
 }
