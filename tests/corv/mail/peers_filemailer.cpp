@@ -247,3 +247,41 @@ TEST(FileMailerPeers, InterruptFromAHandlerEndsTheSend) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FileMailerPeers, JapaneseTextPartWithAnAttachment) {
+  SmtpServer server;
+  peers::TempDir dir("tavlin-mail-files");
+  const std::string page = dir.Write("page.htm", "<p>hello</p>\r\n");
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  m.CharsetMode = 1;
+  m.From = "a@x.org";
+  m.SendTo = "b@y.org";
+  m.MessageText = "\x93\xfa\x96\x7b\x8c\xea";
+  m.AddAttachment(page.c_str());
+  m.Send();
+  ASSERT_EQ(1, server.Count()) << server.log();
+  const std::string out = Check(server.folder() + "/1.eml");
+  EXPECT_NE(std::string::npos, out.find("part 0: text/plain 7bit - text=b'\\x1b$BF|K\\\\8l\\x1b(B")) << out;
+  EXPECT_NE(std::string::npos, out.find("part 1: text/plain quoted-printable attachment name=page.htm")) << out;
+  EXPECT_NE(std::string::npos, server.Message(1).find("charset=\"iso-2022-jp\"")) << server.Message(1);
+  EXPECT_EQ(1, m.CharsetMode());
+}
+
+TEST(FileMailerPeers, DestroyedByItsOwnHandler) {
+  SmtpServer server;
+  auto* m = new TcorvFileMailer(nullptr);
+  Prepare(*m, server);
+  m->From = "a@x.org";
+  m->SendTo = "b@y.org";
+  m->OnPITrail = [&](TObject*, int code, AnsiString& d) {
+    if (code == 0 && d.str() == "RSET") delete m;
+  };
+  ECORVCore e = Raised([&] { m->Send(); });
+  EXPECT_EQ(301, e.Code);
+  EXPECT_EQ(0, server.Count());
+}
+
+}  // namespace
