@@ -1,14 +1,12 @@
 #include "corv/http/Corvhttp.h"
 
-#include <memory>
-#include <new>
-
 #include "corv/core/Winsock.h"
 #include "platform/vcl/core/typinfo.h"
 
 // Implements the engine's event interface for one component and embeds its engine.
 class HTTPCThunk final : public HTTPEvts {
  public:
+  using Events = HTTPEvts;
   HTTPCThunk() = default;
   ~HTTPCThunk() = default;
   HTTPCThunk(const HTTPCThunk&) = delete;
@@ -97,23 +95,12 @@ void Register() { RegisterComponents<TcorvHTTP>("Corvane"); }
 // ---- construction ----
 
 TcorvHTTP::TcorvHTTP(TComponent* Owner) : TcorvHTTPEngineComponent(Owner, "HTTP") {
-  std::unique_ptr<HTTPCThunk> thunk(new (std::nothrow) HTTPCThunk);
-  if (!thunk) throw EOutOfMemory("Error initializing TcorvHTTP");
-  thunk->Owner = this;
-  CHTTP& e = thunk->Engine;
-  e.WinsockRecord = &CorvhttpWinsock();
-  if (!e.Init()) throw EOutOfMemory("could not initialize HTTP (out of memory)");
-  e.EventSink = static_cast<HTTPEvts*>(thunk.get());
-  AttachHTTPEngine(&e);
-
-  TreatErr(e.Accept.SetText(""));
-  e.FollowRedirects = frNever;
-  SetInitialValues();
-
-  // A failed load shows only as WinsockLoaded false.
-  e.UseWinsock(true);
-  FThunk = thunk.release();
-  InitWinsockRecord(CorvhttpWinsock());
+  StartThunk(
+      FThunk, CorvhttpWinsock(), "HTTP", [](CHTTP&) {},
+      [this](CHTTP& e) {
+        TreatErr(e.Accept.SetText(""));
+        e.FollowRedirects = frNever;
+      });
 }
 
 TcorvHTTP::~TcorvHTTP() {

@@ -1,8 +1,5 @@
 #include "corv/http/Corvwebform.h"
 
-#include <memory>
-#include <new>
-
 #include "corv/core/Winsock.h"
 #include "corv/http/WebForm.h"
 #include "platform/vcl/core/typinfo.h"
@@ -10,6 +7,7 @@
 // Implements the engine's event interface for one component and embeds its engine.
 class WebFormCThunk final : public WebFormEvts {
  public:
+  using Events = WebFormEvts;
   WebFormCThunk() = default;
   ~WebFormCThunk() = default;
   WebFormCThunk(const WebFormCThunk&) = delete;
@@ -104,24 +102,11 @@ void Register() { RegisterComponents<TcorvWebForm>("Corvane"); }
 // ---- construction ----
 
 TcorvWebForm::TcorvWebForm(TComponent* Owner) : TcorvHTTPEngineComponent(Owner, "WebForm") {
-  std::unique_ptr<WebFormCThunk> thunk(new (std::nothrow) WebFormCThunk);
-  if (!thunk) throw EOutOfMemory("Error initializing TcorvWebForm");
-  thunk->Owner = this;
-  CWebForm& e = thunk->Engine;
-  // Both the engine and its MIME member start Windows Sockets through this unit's record.
-  e.WinsockRecord = &CorvwebformWinsock();
-  e.Mime.WinsockRecord = &CorvwebformWinsock();
-  if (!e.Init()) throw EOutOfMemory("could not initialize WebForm (out of memory)");
-  e.EventSink = static_cast<WebFormEvts*>(thunk.get());
-  AttachHTTPEngine(&e);
-
-  TreatErr(e.SetEncoding(kWebFormURLEncoded));
-  SetInitialValues();
-
-  // A failed load shows only as WinsockLoaded false.
-  e.UseWinsock(true);
-  FThunk = thunk.release();
-  InitWinsockRecord(CorvwebformWinsock());
+  StartThunk(
+      FThunk, CorvwebformWinsock(), "WebForm",
+      // The MIME member starts Windows Sockets through this unit's record too.
+      [](CWebForm& e) { e.Mime.WinsockRecord = &CorvwebformWinsock(); },
+      [this](CWebForm& e) { TreatErr(e.SetEncoding(kWebFormURLEncoded)); });
 }
 
 TcorvWebForm::~TcorvWebForm() {

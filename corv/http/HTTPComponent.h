@@ -4,6 +4,8 @@
 // that survives the component being destroyed by one of its own handlers.
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "corv/core/Component.h"
 #include "corv/http/HTTP.h"
@@ -72,11 +74,13 @@ class TcorvHTTPEngineComponent : public TcorvComponent {
  protected:
   using TcorvComponent::TcorvComponent;
 
-  // Makes engine the one the readers and writers use; its Winsock record must be set.
-  void AttachHTTPEngine(CHTTP* engine);
-  // The initial values of the shared properties, through the writers' engine operations; a
-  // failure is reported as the writer would report it.
-  void SetInitialValues();
+  // Creates the component's thunk (an event sink of type Thunk::Events that embeds Engine
+  // and points back at its Owner) and stores it in slot once its engine is ready. The engine
+  // starts Windows Sockets through record; prepare(engine) runs before its Init, and
+  // initialise(engine) sets the component's own initial values before the shared ones. word
+  // names the component in the construction failures ("HTTP").
+  template <class Thunk, class Prepare, class Initialise>
+  void StartThunk(Thunk*& slot, CWinsock& record, const char* word, Prepare prepare, Initialise initialise);
 
   // Runs an engine action of the thunk t (which embeds Engine and counts Depth), first
   // setting url as a new URL when one is given. The action may pump messages: a component
@@ -89,10 +93,36 @@ class TcorvHTTPEngineComponent : public TcorvComponent {
   static void ReleaseThunk(Thunk* t, int idle);
 
  private:
+  void AttachHTTPEngine(CHTTP* engine);
+  // The initial values of the shared properties, through the writers' engine operations; a
+  // failure is reported as the writer would report it.
+  void SetInitialValues();
   // Reports r as TreatErr would, but through the engine alone: the component is gone.
   [[noreturn]] static void ThrowOrphaned(int r, const AnsiString& text, const char* outOfMemory);
   CHTTP* http_ = nullptr;
 };
+
+template <class Thunk, class Prepare, class Initialise>
+void TcorvHTTPEngineComponent::StartThunk(Thunk*& slot, CWinsock& record, const char* word, Prepare prepare,
+                                          Initialise initialise) {
+  std::unique_ptr<Thunk> thunk(new (std::nothrow) Thunk);
+  if (!thunk) throw EOutOfMemory(AnsiString("Error initializing Tcorv") + word);
+  thunk->Owner = static_cast<decltype(thunk->Owner)>(this);
+  auto& e = thunk->Engine;
+  e.WinsockRecord = &record;
+  prepare(e);
+  if (!e.Init()) throw EOutOfMemory(AnsiString("could not initialize ") + word + " (out of memory)");
+  e.EventSink = static_cast<typename Thunk::Events*>(thunk.get());
+  AttachHTTPEngine(&e);
+
+  initialise(e);
+  SetInitialValues();
+
+  // A failed load shows only as WinsockLoaded false.
+  e.UseWinsock(true);
+  slot = thunk.release();
+  InitWinsockRecord(record);
+}
 
 template <class Thunk>
 void TcorvHTTPEngineComponent::RunEngineAction(Thunk* t, int action, const char* url) {
