@@ -106,6 +106,25 @@ TEST(SmtpWire, LineBreaksNeverReachTheWire) {
   EXPECT_EQ(std::string::npos, s.received().find("victim"));
 }
 
+TEST(SmtpWire, AnUnsendableBlindCopyEndsTheSendInsteadOfBeingSkipped) {
+  ScriptedServer s;
+  Greeting(s);
+  s.Expect("RSET\r\n").Send("250 ok\r\n").Expect("MAIL FROM:<s@x.org>\r\n").Send("250 ok\r\n");
+  s.Expect("RCPT TO:<a@x.org>\r\n").Send("250 ok\r\n");
+  s.Expect("RCPT TO:<first@z.org>\r\n").Send("250 ok\r\n").ReadUntilClosed();
+  s.Start();
+  Mailer e(s.port());
+  e.Address(e.m.From, "s@x.org");
+  e.Address(e.m.SendTo, "a@x.org");
+  // Stored raw, so its line break reaches the recipient parser.
+  ASSERT_EQ(0, e.m.BCc.SetText("first@z.org, bad\r\nevil@z.org, last@z.org"));
+  EXPECT_EQ(SMTP_BAD_LINE, e.m.DoAction(kFileMailerSend));
+  ASSERT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+  EXPECT_EQ(std::string::npos, s.received().find("evil"));
+  EXPECT_EQ(std::string::npos, s.received().find("DATA"));
+}
+
 TEST(SmtpWire, LongCredentialsAndLongArgumentsGoWhole) {
   ScriptedServer s;
   const std::string user(800, 'u');
@@ -137,7 +156,8 @@ TEST(SmtpWire, LongCredentialsAndLongArgumentsGoWhole) {
 }
 
 TEST(SmtpWire, QuitRefusedIsAFailureQuitUnansweredIsNot) {
-  for (const bool refuse : {true, false}) {
+  for (const int mode : {0, 1, 2}) {
+    const bool refuse = mode == 0;
     ScriptedServer s;
     Greeting(s);
     s.Expect("RSET\r\n").Send("250 ok\r\n").Expect("MAIL FROM:<s@x.org>\r\n").Send("250 ok\r\n");
@@ -145,10 +165,13 @@ TEST(SmtpWire, QuitRefusedIsAFailureQuitUnansweredIsNot) {
     s.Expect("To: a@x.org\r\nFrom: s@x.org\r\n\r\n\r\n.\r\n").Send("250 queued\r\n").Expect("QUIT\r\n");
     if (refuse)
       s.Send("500 what\r\n").ReadUntilClosed();
-    else
+    else if (mode == 1)
       s.Close();
+    else
+      s.ReadUntilClosed();  // silent until the client gives up
     s.Start();
     Mailer e(s.port());
+    if (mode == 2) e.m.SetTimeout(1);
     e.Address(e.m.From, "s@x.org");
     e.Address(e.m.SendTo, "a@x.org");
     const int r = e.m.DoAction(kFileMailerSend);
@@ -157,6 +180,7 @@ TEST(SmtpWire, QuitRefusedIsAFailureQuitUnansweredIsNot) {
       EXPECT_EQ(1u, e.sink.With("PITrail 2 Forcing disconnection from mail server.").size());
     } else {
       EXPECT_EQ(0, r) << e.Error();
+      EXPECT_FALSE(e.m.Firewall.IsConnected());
     }
     ASSERT_TRUE(s.WaitDone());
     EXPECT_EQ("", s.failures());
