@@ -205,6 +205,14 @@ void CFTP::SetReplyError(const char* text) {
   ErrorText = ErrorLine.Text();
 }
 
+int CFTP::Overtaken() {
+  // An abort read the replies that belonged to this command: the transfer did not end as it
+  // should have.
+  if (Reply.SetText(AbortReply.Text()) != 0) Reply.Set(0u);
+  SetReplyError(AbortReply.IsEmpty() ? "Transfer aborted." : Reply.Text());
+  return FTP_REPLY_FAILED;
+}
+
 int CFTP::SendCommand(const char* name, const char* argument) {
   const bool abor = name && std::strcmp(name, "ABOR") == 0;
   const std::uint32_t aborts = Aborts;
@@ -233,16 +241,12 @@ int CFTP::SendCommand(const char* name, const char* argument) {
   char terminator[5] = {};
   for (;;) {
     if (r) return r;
-    if (!abor && Aborts != aborts) {
-      // An abort read the replies that belonged to this command: the transfer did not end
-      // as it should have.
-      if (Reply.SetText(AbortReply.Text()) != 0) Reply.Set(0u);
-      SetReplyError(AbortReply.IsEmpty() ? "Transfer aborted." : Reply.Text());
-      return FTP_REPLY_FAILED;
-    }
+    if (!abor && Aborts != aborts) return Overtaken();
     SetAcceptData(false);
+    FirePITrail(1, Reply.Text());
+    // A handler's abort has read the replies, the reply line included.
+    if (!abor && Aborts != aborts) return Overtaken();
     const char* line = Reply.Text();
-    FirePITrail(1, line);
     bool skip = false;
     if (terminator[0]) {
       if (std::strncmp(line, terminator, 3) != 0 || (line[3] != ' ' && line[3] != '\0'))

@@ -171,6 +171,8 @@ class CFTP : public CIPPortMsg {
 
   // The error text is a copy: the reply line changes with the next command.
   void SetReplyError(const char* text);
+  // The result of a command whose replies an abort from a handler has read.
+  int Overtaken();
 
   bool TransferWaiting;  // the transfer command waits for its reply
   std::uint32_t Aborts;   // counts aborts, so a command that an abort overtook can tell
