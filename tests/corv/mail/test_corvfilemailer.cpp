@@ -2,6 +2,7 @@
 // attachment list and its index errors, the login values through WinsockPath, registration.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "corv/core/Alloc.h"
@@ -161,6 +162,38 @@ TEST(CorvFileMailerUnit, FailedConnectReachesADescendantsFireError) {
   ECORVCore e = Raised([&] { m.Send(); });
   EXPECT_EQ(10061, e.Code);
   EXPECT_EQ("162 Failed to connect: ", m.seen.substr(0, 23));
+}
+
+}  // namespace
+
+namespace {
+
+// Every allocation of a construction failing in turn: the out-of-memory texts of the
+// component, and every Windows Sockets start given back.
+TEST(CorvFileMailerUnit, ConstructionFailures) {
+  CWinsock& record = CorvfilemailerWinsock();
+  { TcorvFileMailer warm(nullptr); }
+  const unsigned before = record.UseCount;
+  const unsigned long first = corv::test::AllocCalls();
+  { TcorvFileMailer m(nullptr); }
+  const unsigned long calls = corv::test::AllocCalls() - first;
+  ASSERT_GT(calls, 0u);
+  std::set<std::string> messages;
+  for (unsigned skip = 0; skip < calls; ++skip) {
+    try {
+      corv::test::AllocFailureScope fail(skip, 1);
+      TcorvFileMailer m(nullptr);
+      EXPECT_EQ(25, m.MailPort()) << skip;
+    } catch (const EOutOfMemory& e) {
+      messages.insert(e.Message.str());
+    }
+    EXPECT_EQ(before, record.UseCount) << skip;
+  }
+  messages.erase("could not initialize FileMailer (out of memory)");
+  messages.erase("FileMailer. Out of memory.");
+  EXPECT_TRUE(messages.empty()) << *messages.begin();
+  TcorvFileMailer m(nullptr);
+  EXPECT_EQ(72, m.MaxHeaderLength());
 }
 
 }  // namespace
