@@ -5,6 +5,7 @@
 #include <string>
 
 #include "corv/core/Component.h"
+#include "platform/vcl/core/formreader.h"
 
 namespace componenttest {
 
@@ -60,6 +61,14 @@ void ExpectFreedByOwnHandler(TComponent& owner, Start start) {
   EXPECT_TRUE(destroyed);
   EXPECT_EQ(e.Code, 301);
   EXPECT_EQ(owner.ComponentCount(), 0);
+}
+
+// The description with its first `from` replaced by `to` does not read into a fresh Root.
+template <class Root>
+void ExpectUnreadable(std::string description, const std::string& from, const std::string& to) {
+  Root root(nullptr);
+  description.replace(description.find(from), from.size(), to);
+  EXPECT_THROW(vcl::ReadRootComponent(&root, description), EReadError);
 }
 
 }  // namespace componenttest

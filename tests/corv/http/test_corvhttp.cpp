@@ -467,18 +467,8 @@ TEST(CorvHTTPStreaming, ReadFromDescription) {
 }
 
 TEST(CorvHTTPStreaming, BadDescriptions) {
-  {
-    THTTPRoot root(nullptr);
-    std::string text = kDescription;
-    text.replace(text.find("corvHTTP1Transfer"), 17, "WrongShape");
-    EXPECT_THROW(vcl::ReadRootComponent(&root, text), EReadError);
-  }
-  {
-    THTTPRoot root(nullptr);
-    std::string text = kDescription;
-    text.replace(text.find("frAlways"), 8, "frSometimes");
-    EXPECT_THROW(vcl::ReadRootComponent(&root, text), EReadError);
-  }
+  componenttest::ExpectUnreadable<THTTPRoot>(kDescription, "corvHTTP1Transfer", "WrongShape");
+  componenttest::ExpectUnreadable<THTTPRoot>(kDescription, "frAlways", "frSometimes");
   // The action is not read from a description as a stored value, but writing it by name runs it.
   THTTPRoot root(nullptr);
   std::string text = kDescription;

@@ -498,18 +498,8 @@ TEST(CorvWebFormStreaming, ReadFromDescription) {
 }
 
 TEST(CorvWebFormStreaming, BadDescriptions) {
-  {
-    TTestRoot root(nullptr);
-    std::string text = kDescription;
-    text.replace(text.find("corvWebForm1Transfer"), 20, "WrongShape");
-    EXPECT_THROW(vcl::ReadRootComponent(&root, text), EReadError);
-  }
-  {
-    TTestRoot root(nullptr);
-    std::string text = kDescription;
-    text.replace(text.find("encMultipartFormData"), 20, "encNoSuchThing");
-    EXPECT_THROW(vcl::ReadRootComponent(&root, text), EReadError);
-  }
+  componenttest::ExpectUnreadable<TTestRoot>(kDescription, "corvWebForm1Transfer", "WrongShape");
+  componenttest::ExpectUnreadable<TTestRoot>(kDescription, "encMultipartFormData", "encNoSuchThing");
   // A firewall type by name sets its port as the writer does; an explicit port after it wins.
   TTestRoot root(nullptr);
   std::string text = kDescription;
