@@ -215,8 +215,10 @@ int CSMTP::ConnectAction() {
     if (EhloName.SetText(name[0] ? name : "localhost")) return SetErrorText(CORV_OUT_OF_MEMORY);
   }
   if (Ehlo) {
+    Interrupted = false;
     r = SendCommand("EHLO", EhloName.Text());
-    if (r) r = SendCommand("HELO", EhloName.Text());
+    // A stopped wait is the caller's wish, not the server's refusal: no second greeting.
+    if (r && !(r == CORV_INTERRUPTED && Interrupted)) r = SendCommand("HELO", EhloName.Text());
   } else {
     r = SendCommand("HELO", EhloName.Text());
   }

@@ -137,3 +137,31 @@ TEST(SmtpActions, JapaneseModeConvertsTheTextAndLabelsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SmtpActions, AnInterruptedGreetingIsNotRetriedWithHelo) {
+  ScriptedServer s;
+  s.Accept().Send("220 ready\r\n").Expect("EHLO client.test\r\n").ReadUntilClosed();
+  s.Start();
+  Engine e(s.port());
+  e.smtp.SetTimeout(5);
+  class Stopper : public Sink {
+   public:
+    CSMTP* smtp = nullptr;
+    int PITrail(std::uint16_t d, const char* t) override {
+      Sink::PITrail(d, t);
+      if (d == 0 && std::string(t) == "EHLO client.test") smtp->Interrupt();
+      return 0;
+    }
+  } stopper;
+  stopper.smtp = &e.smtp;
+  e.smtp.EventSink = static_cast<SMTPEvts*>(&stopper);
+  EXPECT_EQ(CORV_INTERRUPTED, e.smtp.DoAction(kSMTPConnect));
+  EXPECT_TRUE(stopper.With("PITrail 0 HELO").empty());
+  e.smtp.Connect(false);
+  ASSERT_TRUE(s.WaitDone());
+  EXPECT_EQ(std::string::npos, s.received().find("HELO"));
+}
+
+}  // namespace
