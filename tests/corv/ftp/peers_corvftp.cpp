@@ -334,22 +334,6 @@ TYPED_TEST(CorvFTPServer, RemotePathReadInsideATransfer) {
   f->Logoff();
 }
 
-TYPED_TEST(CorvFTPServer, InterruptFromAHandler) {
-  Log log;
-  auto f = this->Make(true, log);
-  WriteFileBytes(this->Remote("i.bin"), Pattern(2 * 1000 * 1000, 4));
-  f->RemoteFile = this->Path("i.bin").c_str();
-  f->OnTransfer = [&](TObject*, long, char*, unsigned short) { f->Interrupt(); };
-  try {
-    f->Download();
-    ADD_FAILURE() << "not interrupted";
-  } catch (const ECORVCore& e) {
-    EXPECT_EQ(e.Message.str(), "301: Interrupted");
-  }
-  EXPECT_EQ(f->Action(), ftpIdle);
-  f->Logoff();
-}
-
 TYPED_TEST(CorvFTPServer, HandlerThatThrowsLeavesTheComponentUsable) {
   Log log;
   auto f = this->Make(true, log);
@@ -474,6 +458,47 @@ TEST(CorvFTPScripted, SilentServerAndVanishedServer) {
   }
   EXPECT_FALSE(f.Connected());
   EXPECT_EQ(f.Action(), ftpIdle);
+}
+
+
+// An interrupt from a transfer handler stops the download while the server still holds the
+// data connection open; the control connection stays up, so the text is "Interrupted".
+TEST(CorvFTPScripted, InterruptFromATransferHandler) {
+  peers::ScriptedServer data;
+  data.Accept().Send("first block").Stall();
+  data.Start();
+  peers::ScriptedServer control;
+  const int p = data.port();
+  control.Accept()
+      .Send("220 scripted\r\n")
+      .Expect("PASV\r\n")
+      .Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(p / 256) + "," + std::to_string(p % 256) + ")\r\n")
+      .Expect("RETR f.bin\r\n")
+      .Send("150 here it comes\r\n")
+      .Stall();
+  control.Start();
+  TcorvFTP f(nullptr);
+  f.Timeout = 20;
+  f.Passive = true;
+  f.RemoteHost = "127.0.0.1";
+  f.RemotePort = static_cast<unsigned short>(control.port());
+  f.RemoteFile = "f.bin";
+  std::string got;
+  f.OnTransfer = [&](TObject*, long, char* text, unsigned short n) {
+    got.append(text, n);
+    f.Interrupt();
+  };
+  try {
+    f.Download();
+    ADD_FAILURE() << "not interrupted";
+  } catch (const ECORVCore& e) {
+    EXPECT_EQ(e.Message.str(), "301: Interrupted");
+  }
+  EXPECT_EQ(got, "first block");
+  EXPECT_TRUE(f.Connected());
+  EXPECT_EQ(f.Action(), ftpIdle);
+  EXPECT_EQ(control.failures(), "");
+  EXPECT_EQ(data.failures(), "");
 }
 
 }  // namespace
