@@ -446,6 +446,10 @@ int CFTP::OnReplyWait() {
     if (r == ws::WSAEWOULDBLOCK) return 0;
     if (r) return r;
   }
+  // The socket still takes data: wake the next pass at once instead of letting it sit out
+  // its idle wait (a full socket reports room by itself).
+  if (Data.Kind == kDataUpload && Data.Connected && Data.LocalFileHandle != INVALID_HANDLE_VALUE)
+    PostMessageA(Window, WM_CORV_SOCKET, static_cast<WPARAM>(Data.Socket), ws::FD_WRITE);
   return 0;
 }
 
