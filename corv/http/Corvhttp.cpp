@@ -56,9 +56,6 @@ class HTTPCThunk final : public HTTPEvts {
 
 namespace {
 
-AnsiString Bytes(const DynStr& s) { return AnsiString(s.Text(), static_cast<int>(s.Length())); }
-AnsiString Text(const DynStr& s) { return AnsiString(s.Text()); }
-
 const bool registered = [] {
   CorvhttpWinsock();
   vcl::RegisterEnum<TcorvHTTPActions>({{"httpIdle", httpIdle},

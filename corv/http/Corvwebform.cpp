@@ -67,10 +67,6 @@ namespace {
 
 constexpr int kFormVarRange = 159;
 
-AnsiString Entry(const DynStrSeq& list, std::uint32_t i) {
-  return AnsiString(list.Get(i), static_cast<int>(list.GetLength(i)));
-}
-
 const bool registered = [] {
   CorvwebformWinsock();
   vcl::RegisterEnum<TcorvWebFormActions>(

@@ -4,12 +4,6 @@ namespace {
 
 constexpr int kCookieRange = 156;
 
-AnsiString Bytes(const DynStr& s) { return AnsiString(s.Text(), static_cast<int>(s.Length())); }
-AnsiString Text(const DynStr& s) { return AnsiString(s.Text()); }
-AnsiString Entry(const DynStrSeq& list, std::uint32_t i) {
-  return AnsiString(list.Get(i), static_cast<int>(list.GetLength(i)));
-}
-
 }  // namespace
 
 void TcorvHTTPEngineComponent::AttachHTTPEngine(CHTTP* engine) {

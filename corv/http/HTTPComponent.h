@@ -79,6 +79,14 @@ class TcorvHTTPEngineComponent : public TcorvComponent {
   // starts Windows Sockets through record; prepare(engine) runs before its Init, and
   // initialise(engine) sets the component's own initial values before the shared ones. word
   // names the component in the construction failures ("HTTP").
+  // Reader values of engine fields: a text up to its NUL, a binary block whole, an entry of
+  // a list whole.
+  static AnsiString Text(const DynStr& s) { return AnsiString(s.Text()); }
+  static AnsiString Bytes(const DynStr& s) { return AnsiString(s.Text(), static_cast<int>(s.Length())); }
+  static AnsiString Entry(const DynStrSeq& list, std::uint32_t i) {
+    return AnsiString(list.Get(i), static_cast<int>(list.GetLength(i)));
+  }
+
   template <class Thunk, class Prepare, class Initialise>
   void StartThunk(Thunk*& slot, CWinsock& record, const char* word, Prepare prepare, Initialise initialise);
 
