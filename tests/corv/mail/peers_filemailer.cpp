@@ -3,6 +3,8 @@
 // and refused, a refused connection, the busy rule and the trail events.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -282,6 +284,70 @@ TEST(FileMailerPeers, DestroyedByItsOwnHandler) {
   ECORVCore e = Raised([&] { m->Send(); });
   EXPECT_EQ(301, e.Code);
   EXPECT_EQ(0, server.Count());
+}
+
+}  // namespace
+
+namespace {
+
+std::string Listing(const std::string& folder) {
+  std::string names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names += entry.path().filename().string() + "\n";
+  return names;
+}
+
+// Points the temporary-files folder somewhere else while it lives.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& path) {
+    const char* old = std::getenv("TMPDIR");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    ::setenv("TMPDIR", path.c_str(), 1);
+  }
+  ~TempFolder() {
+    if (had_)
+      ::setenv("TMPDIR", old_.c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
+TEST(FileMailerPeers, TheTemporaryMessageFileIsRemovedAfterEverySend) {
+  SmtpServer server;
+  peers::TempDir files("tavlin-mail-files");
+  peers::TempDir temp("tavlin-mail-temp");
+  const std::string a = files.Write("a.txt", "text\r\n");
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  m.From = "a@x.org";
+  m.SendTo = "b@y.org";
+  m.AddAttachment(a.c_str());
+  bool sawTemp = false;
+  m.OnStartTransfer = [&](TObject*) {
+    sawTemp = sawTemp || !Listing(temp.path()).empty();
+  };
+  {
+    TempFolder folder(temp.path());
+    m.Send();
+    EXPECT_TRUE(sawTemp);
+    EXPECT_EQ("", Listing(temp.path()));
+    // A failed send removes it too.
+    m.SendTo = "bad\x01";
+    m.MailPort = static_cast<unsigned short>(peers::FreePort());
+    EXPECT_NE(-1, Raised([&] { m.Send(); }).Code);
+    EXPECT_EQ("", Listing(temp.path()));
+  }
+  // A folder name too long for the engine's buffer: no temporary file, a clear error.
+  const std::string longPath = "/tmp/" + std::string(140, 'd');
+  TempFolder folder(longPath);
+  ECORVCore e = Raised([&] { m.Send(); });
+  EXPECT_EQ(170, e.Code);
+  EXPECT_EQ("170: Can't create temp file.", e.Message.str());
 }
 
 }  // namespace
