@@ -162,7 +162,10 @@ int CDataInterface::FireConnected(WORD, const char*) {
 
 void CDataInterface::CommandAccepted() {
   Accepted = true;
-  if (OpenPending) OpenDownloadFile();
+  if (!OpenPending) return;
+  OpenDownloadFile();
+  // An empty file's connection may have closed before the go-ahead was read.
+  if (!Connected) CloseLocalFile();
 }
 
 void CDataInterface::OpenDownloadFile() {
@@ -236,7 +239,6 @@ int CDataInterface::FireDisconnected(WORD, const char*) {
     Owner->ParseDirEntry(Partial.Text(), Partial.Length(), Kind == kDataLongList);
     Partial.Set(0u);
   }
-  OpenPending = false;
   CloseLocalFile();
   Owner->FireEndTransfer();
   return 0;

@@ -164,6 +164,33 @@ TEST(FTPScripted, LongAndUnendedListingLinesArriveWhole) {
   EXPECT_EQ("", s.failures());
 }
 
+TEST(FTPScripted, EmptyDownloadClosedBeforeTheGoAheadStillEmptiesTheFile) {
+  ScriptedServer data;
+  data.Accept().Close();
+  data.Start();
+  ScriptedServer s;
+  s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("RETR empty\r\n");
+  s.Run([&](int) { data.WaitDone(); }).Send("150 go\r\n226 done\r\n");
+  s.Start();
+  peers::TempDir dir;
+  std::string local = dir.Write("stale.txt", "old contents");
+  Engine e;
+  Aim(e, s);
+  e.ftp.Passive = 1;
+  e.ftp.SetRemoteFile("empty");
+  e.ftp.SetLocalFile(local.c_str());
+  // The close is handled before the reply: the reply waits until the close went through.
+  e.sink.then = [&](const std::string& ev) {
+    if (ev == "Trail 0 RETR empty") {
+      for (int i = 0; i < 500 && e.sink.Count("End") == 0; ++i) e.ftp.CWsock::DoEvents(10, e.ftp.Window);
+    }
+  };
+  ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(e.sink.Count("End"), 1);
+  EXPECT_EQ(peers::ReadFileBytes(local), "");
+  EXPECT_TRUE(s.WaitDone());
+}
+
 TEST(FTPScripted, RefusedDownloadLeavesTheLocalFile) {
   ScriptedServer data;
   data.Accept().ReadUntilClosed();
