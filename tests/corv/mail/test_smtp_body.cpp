@@ -113,3 +113,22 @@ TEST(SmtpBody, SenderFormsAndRecipientLists) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SmtpBody, LongTextGoesInPiecesWithARunningCount) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "line " + std::to_string(i % 10) + ".x\r\n";
+  ASSERT_EQ(20000u, text.size());
+  ScriptedServer s;
+  Mailer e(s.port());
+  ASSERT_EQ(0, e.m.CSMTP::SetMessageText(text.c_str()));
+  EXPECT_EQ("0 ", Transaction(e, s, text));
+  std::vector<std::string> t;
+  for (const auto& ev : e.sink.events)
+    if (ev.find("Transfer") != std::string::npos) t.push_back(ev);
+  EXPECT_EQ(std::vector<std::string>({"StartTransfer", "Transfer 8192", "Transfer 16384", "Transfer 20000", "EndTransfer"}),
+            t);
+}
+
+}  // namespace
