@@ -11,6 +11,8 @@
 #include "corv/http/HTTP.h"
 #include "platform/vcl/core/typinfo.h"
 
+class CWinsock;
+
 class TcorvHTTPEngineComponent : public TcorvComponent {
  public:
   void AddCookie(AnsiString Name, AnsiString Value);
@@ -74,11 +76,6 @@ class TcorvHTTPEngineComponent : public TcorvComponent {
  protected:
   using TcorvComponent::TcorvComponent;
 
-  // Creates the component's thunk (an event sink of type Thunk::Events that embeds Engine
-  // and points back at its Owner) and stores it in slot once its engine is ready. The engine
-  // starts Windows Sockets through record; prepare(engine) runs before its Init, and
-  // initialise(engine) sets the component's own initial values before the shared ones. word
-  // names the component in the construction failures ("HTTP").
   // Reader values of engine fields: a text up to its NUL, a binary block whole, an entry of
   // a list whole.
   static AnsiString Text(const DynStr& s) { return AnsiString(s.Text()); }
@@ -87,6 +84,11 @@ class TcorvHTTPEngineComponent : public TcorvComponent {
     return AnsiString(list.Get(i), static_cast<int>(list.GetLength(i)));
   }
 
+  // Creates the component's thunk (an event sink of type Thunk::Events that embeds Engine
+  // and points back at its Owner) and stores it in slot once its engine is ready. The engine
+  // starts Windows Sockets through record; prepare(engine) runs before its Init, and
+  // initialise(engine) sets the component's own initial values before the shared ones. word
+  // names the component in the construction failures ("HTTP").
   template <class Thunk, class Prepare, class Initialise>
   void StartThunk(Thunk*& slot, CWinsock& record, const char* word, Prepare prepare, Initialise initialise);
 
