@@ -1,5 +1,6 @@
 #include "corv/mail/SMTP.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -300,7 +301,9 @@ int CSMTP::SendCommand(const char* verb, const char* args) {
       if (FailedReply.Set(Reply.Length(), line) == 0) {
         ErrorText = FailedReply.Text();
       } else {
-        std::snprintf(ErrorBuffer, sizeof ErrorBuffer, "%s", line);
+        const std::size_t n = std::min<std::size_t>(Reply.Length(), sizeof ErrorBuffer - 1);
+        std::memcpy(ErrorBuffer, line, n);
+        ErrorBuffer[n] = 0;
         ErrorText = ErrorBuffer;
       }
       return SMTP_REPLY_FAILED;
