@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +19,16 @@ int Run(const std::string& command) {
 }  // namespace
 
 void Dante::EnsureSocksUser() {
+  // Test processes run side by side: the one creating the account holds this lock until its
+  // password is set, so no other takes the half-made account for a ready one.
+  const int lock = ::open("/tmp/tavlin-socks-user.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+  if (lock >= 0) ::flock(lock, LOCK_EX);
+  struct Unlock {
+    int fd;
+    ~Unlock() {
+      if (fd >= 0) ::close(fd);
+    }
+  } unlock{lock};
   if (::getpwnam(SocksUser)) return;
   if (::geteuid() != 0) {
     throw PeerError(std::string("danted's user/password method needs the system account ") + SocksUser +

@@ -1,6 +1,9 @@
 #include "tests/peers/process.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
+#include <mutex>
+#include <sys/file.h>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -64,19 +67,57 @@ bool IsExecutable(const std::string& path) {
 
 }  // namespace
 
-int FreePort() {
+namespace {
+
+// Ports handed out by FreePort come from below the kernel's ephemeral range, so no outgoing
+// connection can take one between FreePort and the server's bind, and each is claimed with a
+// lock file held until this process ends, so two test processes never get the same port while
+// a server has yet to bind it (an FTP server's passive port is bound only at PASV).
+bool BindsNow(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw PeerError(std::string("socket: ") + std::strerror(errno));
-  sockaddr_in a = Loopback(0);
-  socklen_t len = sizeof a;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    int e = errno;
-    ::close(fd);
-    throw PeerError(std::string("cannot find a free port: ") + std::strerror(e));
-  }
+  if (fd < 0) return false;
+  sockaddr_in a = Loopback(port);
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   ::close(fd);
-  return ntohs(a.sin_port);
+  return ok;
+}
+
+int EphemeralLow() {
+  std::ifstream in("/proc/sys/net/ipv4/ip_local_port_range");
+  int low = 32768;
+  int high = 60999;
+  if (!(in >> low >> high)) low = 32768;
+  return low;
+}
+
+}  // namespace
+
+int FreePort() {
+  static std::mutex mu;
+  std::lock_guard<std::mutex> lock(mu);
+  const int lo = 20000;
+  const int hi = std::min(32767, EphemeralLow() - 1);
+  if (hi - lo < 1000) throw PeerError("the kernel's ephemeral port range leaves no room for test servers");
+  // A fixed place, whatever TMPDIR a test sets, so every test process sees the same claims.
+  const std::string dir = "/tmp/tavlin-test-ports";
+  ::mkdir(dir.c_str(), 0777);
+  ::chmod(dir.c_str(), 01777);
+  static unsigned next = static_cast<unsigned>(::getpid()) * 7919u +
+                         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const unsigned span = static_cast<unsigned>(hi - lo + 1);
+  for (unsigned tries = 0; tries < span; ++tries) {
+    const int port = lo + static_cast<int>(next++ % span);
+    const std::string file = dir + "/" + std::to_string(port);
+    int fd = ::open(file.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !BindsNow(port)) {
+      ::close(fd);
+      continue;
+    }
+    // The descriptor stays open: the claim lasts as long as this process.
+    return port;
+  }
+  throw PeerError("cannot find a free port for a test server");
 }
 
 bool PortAccepts(int port) {

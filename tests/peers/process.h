@@ -17,7 +17,8 @@ class PeerError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A TCP port of 127.0.0.1 that was free a moment ago (bound to port 0, then released).
+// A TCP port of 127.0.0.1 that is free and claimed for this process alone (below the ephemeral
+// range, with a lock file), for a server still to bind it.
 int FreePort();
 
 // Whether 127.0.0.1:port accepts a connection now.
