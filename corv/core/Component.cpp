@@ -172,3 +172,8 @@ AnsiString TcorvComponent::FWinsockPath() { return AnsiString(engine_->GetWinsoc
 void TcorvComponent::FSetWinsockPath(AnsiString value) { TreatErr(engine_->SetWinsockPath(value.c_str())); }
 
 AnsiString TcorvComponent::FWinsockStatus() { return AnsiString(engine_->GetWinsockStatus()); }
+
+void TcorvComponent::ThrowOrphaned(int r, const AnsiString& text, const char* outOfMemory) {
+  if (r == CORV_OUT_OF_MEMORY) throw EOutOfMemory(outOfMemory);
+  throw ECORVCore(r, text.c_str());
+}

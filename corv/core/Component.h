@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "corv/core/Corvcore.h"
+#include "corv/core/Errors.h"
 #include "corv/core/Firewall.h"
 #include "platform/vcl/core/classes.h"
 
@@ -145,7 +146,75 @@ class TcorvComponent : public CORVCore {
   bool CheckIndexForRead(unsigned index, unsigned count, int code, const char* readerText);
   bool CheckIndexForWrite(unsigned index, unsigned count, int code, const char* writerText);
 
+  // Hands handler h a copy of text with code; nothing when h is unset.
+  template <class Handler>
+  void FireCodeText(Handler& h, int code, const char* text) {
+    if (!h) return;
+    AnsiString d = EventText(text);
+    h(this, code, d);
+  }
+
+  // Runs op(engine) for the thunk t (which embeds Engine, counts Depth and is marked Orphaned
+  // once its component is gone). op may pump messages: a component destroyed by a handler
+  // meanwhile is not touched again, its result is reported through the engine alone
+  // (outOfMemory is the out-of-memory text), and the outermost call frees t. recover(engine)
+  // runs when op raises in the outermost call of a living component.
+  template <class Thunk, class Op, class Recover>
+  void RunOnThunk(Thunk* t, const Op& op, const char* outOfMemory, const Recover& recover);
+  template <class Thunk, class Op>
+  void RunOnThunk(Thunk* t, const Op& op, const char* outOfMemory) {
+    RunOnThunk(t, op, outOfMemory, [](auto&) {});
+  }
+  // The destructor's part: stops a running action with idle and leaves t to the call that
+  // started it, or frees t at once.
+  template <class Thunk>
+  static void ReleaseThunk(Thunk* t, int idle);
+  // Reports r as TreatErr would, but through the engine alone: the component is gone.
+  [[noreturn]] static void ThrowOrphaned(int r, const AnsiString& text, const char* outOfMemory);
+
  private:
   CAsyncIPPort* engine_ = nullptr;
   const char* word_;
 };
+
+template <class Thunk, class Op, class Recover>
+void TcorvComponent::RunOnThunk(Thunk* t, const Op& op, const char* outOfMemory, const Recover& recover) {
+  auto& e = t->Engine;
+  ++t->Depth;
+  int r;
+  try {
+    r = op(e);
+  } catch (...) {
+    if (--t->Depth == 0) {
+      if (t->Orphaned)
+        delete t;
+      else
+        recover(e);
+    }
+    throw;
+  }
+  --t->Depth;
+  if (t->Orphaned) {
+    // This component was destroyed by a handler: report through the engine alone.
+    if (r != 0 && r != CORV_OUT_OF_MEMORY && !e.ErrorText) e.SetErrorText(r);
+    const AnsiString text = r ? AnsiString(e.GetErrorText()) : AnsiString();
+    if (t->Depth == 0) delete t;
+    if (r != 0) ThrowOrphaned(r, text, outOfMemory);
+    return;
+  }
+  TreatErr(r);
+}
+
+template <class Thunk>
+void TcorvComponent::ReleaseThunk(Thunk* t, int idle) {
+  if (!t) return;
+  t->Owner = nullptr;
+  if (t->Depth > 0) {
+    // Destroyed from a handler: the running wait lower on the stack still uses the engine.
+    // Stop it; the call that started it frees the thunk when it unwinds.
+    t->Orphaned = true;
+    t->Engine.DoAction(idle);
+    return;
+  }
+  delete t;
+}

@@ -184,16 +184,7 @@ TcorvFTP::~TcorvFTP() {
   AttachEngine(nullptr);
   FTPCThunk* t = FThunk;
   FThunk = nullptr;
-  if (!t) return;
-  t->Owner = nullptr;
-  if (t->Depth > 0) {
-    // Destroyed from a handler: the running wait lower on the stack still uses the engine.
-    // Stop it; the call that started it frees the thunk when it unwinds.
-    t->Orphaned = true;
-    t->Engine.DoAction(ftpIdle);
-    return;
-  }
-  delete t;
+  ReleaseThunk(t, ftpIdle);
 }
 
 // ---- events ----
@@ -211,15 +202,11 @@ void TcorvFTP::FireEndTransfer() {
 }
 
 void TcorvFTP::FireError(int ErrorCode, char* Description) {
-  if (!OnError) return;
-  AnsiString d = EventText(Description);
-  OnError(this, ErrorCode, d);
+  FireCodeText(OnError, ErrorCode, Description);
 }
 
 void TcorvFTP::FirePITrail(int ErrorCode, char* Description) {
-  if (!OnPITrail) return;
-  AnsiString d = EventText(Description);
-  OnPITrail(this, ErrorCode, d);
+  FireCodeText(OnPITrail, ErrorCode, Description);
 }
 
 void TcorvFTP::FireStartTransfer() {
@@ -233,32 +220,7 @@ void TcorvFTP::FireTransfer(long BytesTransferred, char* Text, unsigned short le
 // ---- methods ----
 
 void TcorvFTP::Run(const std::function<int(CFTP&)>& op) {
-  FTPCThunk* t = FThunk;
-  CFTP& e = t->Engine;
-  ++t->Depth;
-  int r;
-  try {
-    r = op(e);
-  } catch (...) {
-    if (--t->Depth == 0) {
-      if (t->Orphaned)
-        delete t;
-      else
-        Recover(e);
-    }
-    throw;
-  }
-  --t->Depth;
-  if (t->Orphaned) {
-    // This component was destroyed by a handler: report through the engine alone.
-    if (r != 0 && r != CORV_OUT_OF_MEMORY && !e.ErrorText) e.SetErrorText(r);
-    const AnsiString text = r ? AnsiString(e.GetErrorText()) : AnsiString();
-    if (t->Depth == 0) delete t;
-    if (r == CORV_OUT_OF_MEMORY) throw EOutOfMemory("FTP. Out of memory.");
-    if (r != 0) throw ECORVCore(r, text.c_str());
-    return;
-  }
-  TreatErr(r);
+  RunOnThunk(FThunk, op, "FTP. Out of memory.", [](CFTP& e) { Recover(e); });
 }
 
 void TcorvFTP::RunAction(int action) {

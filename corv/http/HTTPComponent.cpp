@@ -32,29 +32,18 @@ void TcorvHTTPEngineComponent::SetInitialValues() {
   TreatErr(e.UserAgent.SetText(kCorvComponentBanner));
 }
 
-void TcorvHTTPEngineComponent::ThrowOrphaned(int r, const AnsiString& text, const char* outOfMemory) {
-  if (r == CORV_OUT_OF_MEMORY) throw EOutOfMemory(outOfMemory);
-  throw ECORVCore(r, text.c_str());
-}
-
 // ---- events ----
 
 void TcorvHTTPEngineComponent::FireConnected(int ErrorCode, char* Description) {
-  if (!OnConnected) return;
-  AnsiString d = EventText(Description);
-  OnConnected(this, ErrorCode, d);
+  FireCodeText(OnConnected, ErrorCode, Description);
 }
 
 void TcorvHTTPEngineComponent::FireDisconnected(int ErrorCode, char* Description) {
-  if (!OnDisconnected) return;
-  AnsiString d = EventText(Description);
-  OnDisconnected(this, ErrorCode, d);
+  FireCodeText(OnDisconnected, ErrorCode, Description);
 }
 
 void TcorvHTTPEngineComponent::FireError(int ErrorCode, char* Description) {
-  if (!OnError) return;
-  AnsiString d = EventText(Description);
-  OnError(this, ErrorCode, d);
+  FireCodeText(OnError, ErrorCode, Description);
 }
 
 void TcorvHTTPEngineComponent::FireHeader(char* Field, char* Value) {

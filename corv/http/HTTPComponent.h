@@ -97,18 +97,12 @@ class TcorvHTTPEngineComponent : public TcorvComponent {
   // destroyed by a handler meanwhile is not touched again, and the outermost call frees t.
   template <class Thunk>
   void RunEngineAction(Thunk* t, int action, const char* url);
-  // The destructor's part: stops a running action with idle and leaves t to the call that
-  // started it, or frees t at once.
-  template <class Thunk>
-  static void ReleaseThunk(Thunk* t, int idle);
 
  private:
   void AttachHTTPEngine(CHTTP* engine);
   // The initial values of the shared properties, through the writers' engine operations; a
   // failure is reported as the writer would report it.
   void SetInitialValues();
-  // Reports r as TreatErr would, but through the engine alone: the component is gone.
-  [[noreturn]] static void ThrowOrphaned(int r, const AnsiString& text, const char* outOfMemory);
   CHTTP* http_ = nullptr;
 };
 
@@ -136,42 +130,13 @@ void TcorvHTTPEngineComponent::StartThunk(Thunk*& slot, CWinsock& record, const 
 
 template <class Thunk>
 void TcorvHTTPEngineComponent::RunEngineAction(Thunk* t, int action, const char* url) {
-  auto& e = t->Engine;
   // The URL is stored before the action is tried, also when the action is refused as busy.
-  int r = url ? e.SetURL(url, false) : 0;
-  if (r == 0) {
-    ++t->Depth;
-    try {
-      r = e.DoAction(action);
-    } catch (...) {
-      if (--t->Depth == 0 && t->Orphaned) delete t;
-      throw;
-    }
-    --t->Depth;
-    if (t->Orphaned) {
-      // This component was destroyed by a handler: report through the engine alone.
-      if (r != 0 && r != CORV_OUT_OF_MEMORY && !e.ErrorText) e.SetErrorText(r);
-      const AnsiString text = r ? AnsiString(e.GetErrorText()) : AnsiString();
-      if (t->Depth == 0) delete t;
-      if (r != 0) ThrowOrphaned(r, text, Thunk::kOutOfMemory);
-      return;
-    }
-  }
-  TreatErr(r);
-}
-
-template <class Thunk>
-void TcorvHTTPEngineComponent::ReleaseThunk(Thunk* t, int idle) {
-  if (!t) return;
-  t->Owner = nullptr;
-  if (t->Depth > 0) {
-    // Destroyed from a handler: the running wait lower on the stack still uses the engine.
-    // Stop it; the call that started it frees the thunk when it unwinds.
-    t->Orphaned = true;
-    t->Engine.DoAction(idle);
+  const int r = url ? t->Engine.SetURL(url, false) : 0;
+  if (r != 0) {
+    TreatErr(r);
     return;
   }
-  delete t;
+  RunOnThunk(t, [action](auto& e) { return e.DoAction(action); }, Thunk::kOutOfMemory);
 }
 
 // Registers the published properties from LocalFile to UserAgent with their defaults, then

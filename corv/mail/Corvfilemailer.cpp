@@ -146,16 +146,7 @@ TcorvFileMailer::~TcorvFileMailer() {
   AttachEngine(nullptr);
   FileMailerCThunk* t = FThunk;
   FThunk = nullptr;
-  if (!t) return;
-  t->Owner = nullptr;
-  if (t->Depth > 0) {
-    // Destroyed from a handler: the send lower on the stack still uses the engine. Stop it;
-    // the call that started it frees the thunk when it unwinds.
-    t->Orphaned = true;
-    t->Engine.DoAction(kFileMailerIdle);
-    return;
-  }
-  delete t;
+  ReleaseThunk(t, kFileMailerIdle);
 }
 
 // ---- events ----
@@ -165,15 +156,11 @@ void TcorvFileMailer::FireEndTransfer() {
 }
 
 void TcorvFileMailer::FireError(int ErrorCode, char* Description) {
-  if (!OnError) return;
-  AnsiString d = EventText(Description);
-  OnError(this, ErrorCode, d);
+  FireCodeText(OnError, ErrorCode, Description);
 }
 
 void TcorvFileMailer::FirePITrail(int ErrorCode, char* Description) {
-  if (!OnPITrail) return;
-  AnsiString d = EventText(Description);
-  OnPITrail(this, ErrorCode, d);
+  FireCodeText(OnPITrail, ErrorCode, Description);
 }
 
 void TcorvFileMailer::FireStartTransfer() {
@@ -187,26 +174,7 @@ void TcorvFileMailer::FireTransfer(long BytesTransferred) {
 // ---- methods ----
 
 void TcorvFileMailer::RunAction(int action) {
-  FileMailerCThunk* t = FThunk;
-  CFileMailer& e = t->Engine;
-  ++t->Depth;
-  int r;
-  try {
-    r = e.DoAction(action);
-  } catch (...) {
-    if (--t->Depth == 0 && t->Orphaned) delete t;
-    throw;
-  }
-  --t->Depth;
-  if (t->Orphaned) {
-    if (r != 0 && r != CORV_OUT_OF_MEMORY && !e.ErrorText) e.SetErrorText(r);
-    const AnsiString text = r ? AnsiString(e.GetErrorText()) : AnsiString();
-    if (t->Depth == 0) delete t;
-    if (r == CORV_OUT_OF_MEMORY) throw EOutOfMemory("FileMailer. Out of memory.");
-    if (r != 0) throw ECORVCore(r, text.c_str());
-    return;
-  }
-  TreatErr(r);
+  RunOnThunk(FThunk, [action](CFileMailer& e) { return e.DoAction(action); }, "FileMailer. Out of memory.");
 }
 
 void TcorvFileMailer::AddAttachment(AnsiString FileName) {

@@ -11,20 +11,11 @@
 #include "corv/core/Winsock.h"
 #include "corv/ftp/Corvftp.h"
 #include "platform/vcl/core/formreader.h"
+#include "tests/corv/component_checks.h"
 
 namespace {
 
-// Runs f, expecting ECORVCore with the code and the message "<code>: <text>".
-template <class F>
-void ExpectCorv(F f, int code, const std::string& text) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected " << code;
-  } catch (const ECORVCore& e) {
-    EXPECT_EQ(e.Code, code);
-    EXPECT_EQ(e.Message.str(), std::to_string(code) + ": " + text);
-  }
-}
+using componenttest::ExpectCorv;
 
 TEST(CorvFTPUnit, InitialValues) {
   TcorvFTP f(nullptr);
@@ -288,23 +279,9 @@ TEST(CorvFTPUnit, FailedLoadThroughTheUnitsOwnRecord) {
 // Every engine allocation of a construction failing in turn: a whole component or
 // EOutOfMemory with one of the two texts, and every Windows Sockets start given back.
 TEST(CorvFTPUnit, ConstructionFailures) {
-  CWinsock& record = CorvftpWinsock();
-  const unsigned before = record.UseCount;
-  const unsigned long first = corv::test::AllocCalls();
-  { TcorvFTP f(nullptr); }
-  const unsigned long calls = corv::test::AllocCalls() - first;
-  ASSERT_GT(calls, 0u);
   std::set<std::string> messages;
-  for (unsigned skip = 0; skip < calls; ++skip) {
-    try {
-      corv::test::AllocFailureScope fail(skip, 1);
-      TcorvFTP f(nullptr);
-      EXPECT_EQ(f.RemotePort(), 21) << skip;
-    } catch (const EOutOfMemory& e) {
-      messages.insert(e.Message.str());
-    }
-    EXPECT_EQ(record.UseCount, before) << skip;
-  }
+  ASSERT_NO_FATAL_FAILURE(componenttest::CollectConstructionFailures<TcorvFTP>(
+      CorvftpWinsock(), [](TcorvFTP& f, unsigned skip) { EXPECT_EQ(f.RemotePort(), 21) << skip; }, messages));
   messages.erase("could not initialize FTP (out of memory)");
   messages.erase("FTP. Out of memory.");
   EXPECT_TRUE(messages.empty()) << *messages.begin();

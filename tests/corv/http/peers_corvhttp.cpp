@@ -10,7 +10,7 @@
 #include <string>
 
 #include "corv/http/Corvhttp.h"
-#include "tests/corv/http/component_checks.h"
+#include "tests/corv/component_checks.h"
 #include "tests/peers/http_capture.h"
 #include "tests/peers/nginx.h"
 #include "tests/peers/process.h"

@@ -10,7 +10,7 @@
 #include "corv/core/Winsock.h"
 #include "corv/http/Corvhttp.h"
 #include "platform/vcl/core/formreader.h"
-#include "tests/corv/http/component_checks.h"
+#include "tests/corv/component_checks.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "corv/mail/Corvfilemailer.h"
+#include "tests/corv/component_checks.h"
 #include "tests/peers/process.h"
 #include "tests/peers/smtp.h"
 
@@ -17,15 +18,7 @@ namespace {
 
 using peers::SmtpServer;
 
-template <class F>
-ECORVCore Raised(F f) {
-  try {
-    f();
-  } catch (const ECORVCore& e) {
-    return e;
-  }
-  return ECORVCore(-1, "nothing raised");
-}
+using componenttest::Raised;
 
 void Prepare(TcorvFileMailer& m, const SmtpServer& server) {
   m.MailServer = "127.0.0.1";

@@ -9,18 +9,11 @@
 #include "corv/core/Winsock.h"
 #include "corv/mail/Corvfilemailer.h"
 #include "platform/vcl/core/typinfo.h"
+#include "tests/corv/component_checks.h"
 
 namespace {
 
-template <class F>
-ECORVCore Raised(F f) {
-  try {
-    f();
-  } catch (const ECORVCore& e) {
-    return e;
-  }
-  return ECORVCore(-1, "nothing raised");
-}
+using componenttest::Raised;
 
 TEST(CorvFileMailerUnit, InitialValues) {
   TcorvFileMailer m(nullptr);
@@ -171,24 +164,11 @@ namespace {
 // Every allocation of a construction failing in turn: the out-of-memory texts of the
 // component, and every Windows Sockets start given back.
 TEST(CorvFileMailerUnit, ConstructionFailures) {
-  CWinsock& record = CorvfilemailerWinsock();
   { TcorvFileMailer warm(nullptr); }
-  const unsigned before = record.UseCount;
-  const unsigned long first = corv::test::AllocCalls();
-  { TcorvFileMailer m(nullptr); }
-  const unsigned long calls = corv::test::AllocCalls() - first;
-  ASSERT_GT(calls, 0u);
   std::set<std::string> messages;
-  for (unsigned skip = 0; skip < calls; ++skip) {
-    try {
-      corv::test::AllocFailureScope fail(skip, 1);
-      TcorvFileMailer m(nullptr);
-      EXPECT_EQ(25, m.MailPort()) << skip;
-    } catch (const EOutOfMemory& e) {
-      messages.insert(e.Message.str());
-    }
-    EXPECT_EQ(before, record.UseCount) << skip;
-  }
+  ASSERT_NO_FATAL_FAILURE(componenttest::CollectConstructionFailures<TcorvFileMailer>(
+      CorvfilemailerWinsock(), [](TcorvFileMailer& m, unsigned skip) { EXPECT_EQ(25, m.MailPort()) << skip; },
+      messages));
   messages.erase("could not initialize FileMailer (out of memory)");
   messages.erase("FileMailer. Out of memory.");
   EXPECT_TRUE(messages.empty()) << *messages.begin();

@@ -1,10 +1,14 @@
-// Checks shared by the tests of the HTTP-based components (TcorvHTTP, TcorvWebForm).
+// Checks shared by the tests of the components (TcorvHTTP, TcorvWebForm, TcorvFileMailer,
+// TcorvFTP).
 #pragma once
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
+#include "corv/core/Alloc.h"
 #include "corv/core/Component.h"
+#include "corv/core/Winsock.h"
 #include "platform/vcl/core/formreader.h"
 
 namespace componenttest {
@@ -61,6 +65,28 @@ void ExpectFreedByOwnHandler(TComponent& owner, Start start) {
   EXPECT_TRUE(destroyed);
   EXPECT_EQ(e.Code, 301);
   EXPECT_EQ(owner.ComponentCount(), 0);
+}
+
+// Constructs C with every allocation of the construction failing in turn and adds the
+// out-of-memory texts raised to messages; check(c, skip) runs on each component that is built,
+// and every Windows Sockets start of record is given back.
+template <class C, class Check>
+void CollectConstructionFailures(CWinsock& record, Check check, std::set<std::string>& messages) {
+  const unsigned before = record.UseCount;
+  const unsigned long first = corv::test::AllocCalls();
+  { C c(nullptr); }
+  const unsigned long calls = corv::test::AllocCalls() - first;
+  ASSERT_GT(calls, 0u);
+  for (unsigned skip = 0; skip < calls; ++skip) {
+    try {
+      corv::test::AllocFailureScope fail(skip, 1);
+      C c(nullptr);
+      check(c, skip);
+    } catch (const EOutOfMemory& e) {
+      messages.insert(e.Message.str());
+    }
+    EXPECT_EQ(record.UseCount, before) << skip;
+  }
 }
 
 // The description with its first `from` replaced by `to` does not read into a fresh Root.
