@@ -96,21 +96,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A listening socket on a free loopback port; a bench that cannot have one has nothing to measure.
+int ListenLoopback(const char* who, int* port) {
+  int fd = ::socket(posix::kInet, posix::kStream, 0);
+  sockaddr_in a{};
+  a.sin_family = posix::kInet;
+  a.sin_addr.s_addr = htonl(posix::kLoopback);
+  socklen_t len = sizeof a;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 1) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    std::perror(who);
+    std::exit(1);
+  }
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
 // A peer that accepts one connection, sends `total` bytes and closes.
 class Sender {
  public:
   explicit Sender(std::size_t total) : total_(total) {
-    listen_ = ::socket(posix::kInet, posix::kStream, 0);
-    sockaddr_in a{};
-    a.sin_family = posix::kInet;
-    a.sin_addr.s_addr = htonl(posix::kLoopback);
-    socklen_t len = sizeof a;
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 1) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      std::perror("sender");
-      std::exit(1);
-    }
-    port_ = ntohs(a.sin_port);
+    listen_ = ListenLoopback("sender", &port_);
     thread_ = std::thread([this] { Run(); });
   }
   ~Sender() {
@@ -141,17 +147,7 @@ class Sender {
 class Sink {
  public:
   Sink() {
-    listen_ = ::socket(posix::kInet, posix::kStream, 0);
-    sockaddr_in a{};
-    a.sin_family = posix::kInet;
-    a.sin_addr.s_addr = htonl(posix::kLoopback);
-    socklen_t len = sizeof a;
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 1) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      std::perror("sink");
-      std::exit(1);
-    }
-    port_ = ntohs(a.sin_port);
+    listen_ = ListenLoopback("sink", &port_);
     thread_ = std::thread([this] {
       int c = ::accept(listen_, nullptr, nullptr);
       std::vector<char> buf(1 << 16);
