@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "app/evtavek232.h"
+#include "tests/peers/fake_sysfs.h"
 #include "tests/tools/display-sim/sim_process.h"
 
 namespace {
@@ -242,25 +243,9 @@ TEST(LineSetUp, OpenSetsNineteenTwoHundredBaudOneStopBitNoFlowControl) {
 }
 
 // Port listing from a sysfs tree of the test's own.
-class PortListing : public ::testing::Test {
+class PortListing : public peers::FakeSysfs {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("h4-ports-" + std::to_string(getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "class" / "tty");
-    win32::SetSysfsRoot(root_.string());
-  }
-  void TearDown() override {
-    win32::SetSysfsRoot("/sys");
-    fs::remove_all(root_);
-  }
-  void Uart(int index, int type = 4) {
-    const fs::path d = root_ / "class" / "tty" / ("ttyS" + std::to_string(index));
-    fs::create_directories(d);
-    std::ofstream(d / "type") << type << "\n";
-  }
-  void Device(const std::string& cls, const std::string& name) { fs::create_directories(root_ / "class" / cls / name); }
+  void Uart(int index, int type = 4) { FakeSysfs::Uart("ttyS" + std::to_string(index), type); }
 
   std::vector<std::string> List() {
     int count = -1;
@@ -273,8 +258,6 @@ class PortListing : public ::testing::Test {
     FreePortList(list, count);
     return names;
   }
-
-  fs::path root_;
 };
 
 TEST_F(PortListing, ComPortsPresentInOrderAndParallelPortsSkipped) {

@@ -8,31 +8,17 @@
 #include <gtest/gtest.h>
 
 #include "platform/win32/win32.h"
+#include "tests/peers/fake_sysfs.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // A sysfs tree with the test's own ports; the platform reads it instead of /sys.
-class FakeSysfs : public ::testing::Test {
+class FakeSysfs : public peers::FakeSysfs {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("h4-sysfs-" + std::to_string(getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "class" / "tty");
-    win32::SetSysfsRoot(root_.string());
-  }
-  void TearDown() override {
-    win32::SetSysfsRoot("/sys");
-    fs::remove_all(root_);
-  }
-  void Uart(const std::string& name, int type) {
-    fs::create_directories(root_ / "class" / "tty" / name);
-    std::ofstream(root_ / "class" / "tty" / name / "type") << type << "\n";
-  }
-  void Tty(const std::string& name) { fs::create_directories(root_ / "class" / "tty" / name); }
-  void Printer(const std::string& name) { fs::create_directories(root_ / "class" / "printer" / name); }
+  void Tty(const std::string& name) { Device("tty", name); }
+  void Printer(const std::string& name) { Device("printer", name); }
 
   // The names a Ports listing gives, read the way a program reads them.
   std::vector<std::string> PortNames(DWORD flags) {
@@ -67,8 +53,6 @@ class FakeSysfs : public ::testing::Test {
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
     return names;
   }
-
-  fs::path root_;
 };
 
 TEST_F(FakeSysfs, ListsParallelThenPresentSerialPorts) {
