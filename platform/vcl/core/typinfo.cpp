@@ -9,11 +9,18 @@
 namespace vcl {
 namespace {
 
+char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 std::string Lower(std::string_view s) {
   std::string r(s);
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : r) c = LowerChar(c);
   return r;
+}
+
+// Identifiers compare without regard to ASCII case; no copies, as lookups run per property.
+bool SameIdent(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return LowerChar(x) == LowerChar(y); });
 }
 
 struct Registry {
@@ -53,11 +60,11 @@ bool FormValue::operator==(const FormValue& o) const {
     case Kind::Float: return f == o.f;
     case Kind::String:
     case Kind::Binary: return s == o.s;
-    case Kind::Ident: return Lower(s) == Lower(o.s);
+    case Kind::Ident: return SameIdent(s, o.s);
     case Kind::Set: {
       if (set.size() != o.set.size()) return false;
       for (size_t k = 0; k < set.size(); ++k)
-        if (Lower(set[k]) != Lower(o.set[k])) return false;
+        if (!SameIdent(set[k], o.set[k])) return false;
       return true;
     }
     case Kind::List: return list == o.list;
@@ -133,10 +140,9 @@ std::string FormValue::Text() const {
 }
 
 const PropInfo* ClassInfo::FindProp(std::string_view propName) const {
-  std::string key = Lower(propName);
   for (const ClassInfo* c = this; c; c = c->Parent())
     for (auto it = c->props.rbegin(); it != c->props.rend(); ++it)
-      if (Lower(it->name) == key) return &*it;
+      if (SameIdent(it->name, propName)) return &*it;
   return nullptr;
 }
 
@@ -155,7 +161,7 @@ std::vector<const PropInfo*> ClassInfo::AllProps() const {
       // A descendant's entry of the same name replaces the ancestor's.
       bool replaced = false;
       for (auto& q : out)
-        if (Lower(q->name) == Lower(p.name)) {
+        if (SameIdent(q->name, p.name)) {
           q = &p;
           replaced = true;
         }
@@ -236,9 +242,8 @@ std::optional<long long> EnumValue(const std::type_info& type, std::string_view 
   std::lock_guard<std::mutex> lock(r.mu);
   auto it = r.enums.find(std::type_index(type));
   if (it == r.enums.end()) return std::nullopt;
-  std::string key = Lower(ident);
   for (const auto& [n, v] : it->second)
-    if (Lower(n) == key) return v;
+    if (SameIdent(n, ident)) return v;
   return std::nullopt;
 }
 
@@ -258,9 +263,8 @@ void ThrowBadValue(const FormValue& v, const char* expected) {
 
 bool Convert<bool>::From(const FormValue& v, ReadContext&) {
   if (v.kind == FormValue::Kind::Ident) {
-    std::string k = Lower(v.s);
-    if (k == "true") return true;
-    if (k == "false") return false;
+    if (SameIdent(v.s, "true")) return true;
+    if (SameIdent(v.s, "false")) return false;
   }
   ThrowBadValue(v, "True or False");
 }
@@ -308,7 +312,7 @@ FormValue SetValueOf(std::uint64_t bits, const std::type_info& enumType) {
 }
 
 TComponent* ResolveComponent(ReadContext& ctx, const std::string& name) {
-  if (Lower(name) == "nil") return nullptr;
+  if (SameIdent(name, "nil")) return nullptr;
   TComponent* root = ctx.Root();
   if (root && root->Name().CompareIC(AnsiString(name)) == 0) return root;
   TComponent* c = root ? root->FindComponent(AnsiString(name)) : nullptr;
