@@ -129,35 +129,13 @@ int HostByName(const char* name, bsd::HostInfo* out) {
   return bsd::ResolveHost(host, out);
 }
 
-Answer LookHost(const std::string& name) {
-  auto info = std::make_shared<bsd::HostInfo>();
-  Answer a;
-  a.error = HostByName(name.c_str(), info.get());
-  a.write = [info](char* b, std::size_t n) { return WriteHost(*info, b, n); };
-  return a;
-}
-
-Answer LookAddr(std::uint32_t addr) {
-  auto info = std::make_shared<bsd::HostInfo>();
-  Answer a;
-  a.error = bsd::ReverseHost(addr, info.get());
-  a.write = [info](char* b, std::size_t n) { return WriteHost(*info, b, n); };
-  return a;
-}
-
-Answer LookServ(std::function<int(bsd::ServInfo*)> look) {
-  auto info = std::make_shared<bsd::ServInfo>();
+// Runs the look-up now and keeps its result for the writer to lay out later.
+template <class Info, class Fn>
+Answer Look(Fn look, std::size_t (*write)(const Info&, char*, std::size_t)) {
+  auto info = std::make_shared<Info>();
   Answer a;
   a.error = look(info.get());
-  a.write = [info](char* b, std::size_t n) { return WriteServ(*info, b, n); };
-  return a;
-}
-
-Answer LookProto(std::function<int(bsd::ProtoInfo*)> look) {
-  auto info = std::make_shared<bsd::ProtoInfo>();
-  Answer a;
-  a.error = look(info.get());
-  a.write = [info](char* b, std::size_t n) { return WriteProto(*info, b, n); };
+  a.write = [info, write](char* b, std::size_t n) { return write(*info, b, n); };
   return a;
 }
 
@@ -362,7 +340,9 @@ protoent* getprotobynumber(int number) {
 
 HANDLE WSAAsyncGetHostByName(HWND hwnd, u_int msg, const char* name, char* buf, int buflen) {
   const std::string n = name ? name : "";
-  return StartTask(hwnd, msg, buf, buflen, [n] { return LookHost(n); });
+  return StartTask(hwnd, msg, buf, buflen, [n] {
+    return Look([&](bsd::HostInfo* out) { return HostByName(n.c_str(), out); }, &WriteHost);
+  });
 }
 
 HANDLE WSAAsyncGetHostByAddr(HWND hwnd, u_int msg, const char* addr, int len, int type, char* buf, int buflen) {
@@ -370,33 +350,37 @@ HANDLE WSAAsyncGetHostByAddr(HWND hwnd, u_int msg, const char* addr, int len, in
   if (type != AF_INET) return Fail(WSAEAFNOSUPPORT), nullptr;
   std::uint32_t a;
   std::memcpy(&a, addr, 4);
-  return StartTask(hwnd, msg, buf, buflen, [a] { return LookAddr(a); });
+  return StartTask(hwnd, msg, buf, buflen, [a] {
+    return Look([&](bsd::HostInfo* out) { return bsd::ReverseHost(a, out); }, &WriteHost);
+  });
 }
 
 HANDLE WSAAsyncGetServByName(HWND hwnd, u_int msg, const char* name, const char* proto, char* buf, int buflen) {
   if (!name) return Fail(WSAEFAULT), nullptr;
   const std::string n = name, p = proto ? proto : "";
-  return StartTask(hwnd, msg, buf, buflen,
-                   [n, p] { return LookServ([&](bsd::ServInfo* out) { return bsd::ServiceByName(n, p, out); }); });
+  return StartTask(hwnd, msg, buf, buflen, [n, p] {
+    return Look([&](bsd::ServInfo* out) { return bsd::ServiceByName(n, p, out); }, &WriteServ);
+  });
 }
 
 HANDLE WSAAsyncGetServByPort(HWND hwnd, u_int msg, int port, const char* proto, char* buf, int buflen) {
   const std::string p = proto ? proto : "";
   return StartTask(hwnd, msg, buf, buflen, [port, p] {
-    return LookServ([&](bsd::ServInfo* out) { return bsd::ServiceByPort(port, p, out); });
+    return Look([&](bsd::ServInfo* out) { return bsd::ServiceByPort(port, p, out); }, &WriteServ);
   });
 }
 
 HANDLE WSAAsyncGetProtoByName(HWND hwnd, u_int msg, const char* name, char* buf, int buflen) {
   if (!name) return Fail(WSAEFAULT), nullptr;
   const std::string n = name;
-  return StartTask(hwnd, msg, buf, buflen,
-                   [n] { return LookProto([&](bsd::ProtoInfo* out) { return bsd::ProtocolByName(n, out); }); });
+  return StartTask(hwnd, msg, buf, buflen, [n] {
+    return Look([&](bsd::ProtoInfo* out) { return bsd::ProtocolByName(n, out); }, &WriteProto);
+  });
 }
 
 HANDLE WSAAsyncGetProtoByNumber(HWND hwnd, u_int msg, int number, char* buf, int buflen) {
   return StartTask(hwnd, msg, buf, buflen, [number] {
-    return LookProto([&](bsd::ProtoInfo* out) { return bsd::ProtocolByNumber(number, out); });
+    return Look([&](bsd::ProtoInfo* out) { return bsd::ProtocolByNumber(number, out); }, &WriteProto);
   });
 }
 

@@ -354,7 +354,7 @@ int RecvCommon(ws::SOCKET handle, char* buf, int len, int flags, ws::sockaddr* f
         PostRead(s);
       }
     }
-  } else if (r <= 0) {
+  } else {
     s.knownReadable = 0;
   }
   if (r == 0 && s.endError && s.kind == bsd::Kind::Stream && len > 0) {
