@@ -75,12 +75,7 @@ int CHTTP::DoAction(int action) {
     return HTTP_BUSY;
   }
   if (action == 0) {
-    StartTimeout();
-    InterruptRequest = false;
-    ClearErrorText();
-    StatusLine.Set(0u);
-    Location.Set(0u);
-    ContentLength = 0;
+    ResetResponseState();
     if (Action != 0 || InAction) Interrupt();
     Action = 0;
     Connect(false);
@@ -111,13 +106,17 @@ void CHTTP::Recover() {
   Lines.Reset();
 }
 
-int CHTTP::RunAction(int action) {
+void CHTTP::ResetResponseState() {
   StartTimeout();
   InterruptRequest = false;
   ClearErrorText();
   StatusLine.Set(0u);
   Location.Set(0u);
   ContentLength = 0;
+}
+
+int CHTTP::RunAction(int action) {
+  ResetResponseState();
   Action = static_cast<std::uint8_t>(action);
   int result = 0;
   auto verb = [this](const char* standard) { return HTTPMethod.IsEmpty() ? standard : HTTPMethod.Text(); };

@@ -79,6 +79,8 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
 
  private:
   HTTPEvts* Sink() const { return static_cast<HTTPEvts*>(EventSink); }
+  // Restarts the timeout and forgets the last response's status, location and error.
+  void ResetResponseState();
   int RunAction(int action);
   int FinishResponse(int code);
   int StatusLineIn(const char* data, WORD length, bool eol);
