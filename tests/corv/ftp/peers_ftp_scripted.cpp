@@ -21,6 +21,13 @@ std::string PasvReply(int port) {
 
 void Aim(Engine& e, const ScriptedServer& s) { e.ftp.RemotePort = static_cast<WORD>(s.port()); }
 
+// A passive transfer of one remote file through the scripted control connection.
+void AimPassive(Engine& e, const ScriptedServer& s, const char* remoteFile) {
+  Aim(e, s);
+  e.ftp.Passive = 1;
+  e.ftp.SetRemoteFile(remoteFile);
+}
+
 TEST(FTPScripted, MultiLineGreetingAndUserOnly) {
   ScriptedServer s;
   s.Accept()
@@ -112,9 +119,7 @@ TEST(FTPScripted, PassiveRepliesAndDownloadEvents) {
       .Send("226 sent\r\n");
   s.Start();
   Engine e;
-  Aim(e, s);
-  e.ftp.Passive = 1;
-  e.ftp.SetRemoteFile("f");
+  AimPassive(e, s, "f");
   EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED);
   EXPECT_EQ(e.sink.Count("Error 141 Unexpected server reply."), 1);
   EXPECT_EQ(e.sink.Count("Trail 0 RETR"), 0);
@@ -175,9 +180,7 @@ TEST(FTPScripted, EmptyDownloadClosedBeforeTheGoAheadStillEmptiesTheFile) {
   peers::TempDir dir;
   std::string local = dir.Write("stale.txt", "old contents");
   Engine e;
-  Aim(e, s);
-  e.ftp.Passive = 1;
-  e.ftp.SetRemoteFile("empty");
+  AimPassive(e, s, "empty");
   e.ftp.SetLocalFile(local.c_str());
   // The close is handled before the reply: the reply waits until the close went through.
   e.sink.then = [&](const std::string& ev) {
@@ -202,9 +205,7 @@ TEST(FTPScripted, RefusedDownloadLeavesTheLocalFile) {
   peers::TempDir dir;
   std::string local = dir.Write("keep.txt", "precious");
   Engine e;
-  Aim(e, s);
-  e.ftp.Passive = 1;
-  e.ftp.SetRemoteFile("gone");
+  AimPassive(e, s, "gone");
   e.ftp.SetLocalFile(local.c_str());
   EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED);
   EXPECT_EQ(peers::ReadFileBytes(local), "precious");
@@ -237,9 +238,7 @@ void AbortFromHandler(const std::string& trigger) {
       .Send("200 fine\r\n");
   s.Start();
   Engine e;
-  Aim(e, s);
-  e.ftp.Passive = 1;
-  e.ftp.SetRemoteFile("big");
+  AimPassive(e, s, "big");
   int actionSeen = -1, busy = -1, abort = -1;
   e.sink.then = [&](const std::string& ev) {
     if (ev == trigger && abort == -1) {
@@ -277,9 +276,7 @@ TEST(FTPScripted, InterruptFromATransferHandler) {
   s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("RETR f\r\n").Send("150 go\r\n").Stall();
   s.Start();
   Engine e;
-  Aim(e, s);
-  e.ftp.Passive = 1;
-  e.ftp.SetRemoteFile("f");
+  AimPassive(e, s, "f");
   e.sink.then = [&](const std::string& ev) {
     if (ev == "Transfer") e.ftp.DoAction(ftpIdle);
   };
