@@ -91,18 +91,7 @@ int CAsyncIPPort::SetRemoteHost(const char* text) {
     RemoteAddr = 0;
     return 0;
   }
-  if (WinsockProcs.WSAIsBlocking()) WinsockProcs.WSACancelBlockingCall();
-  ws::u_long addr = WinsockProcs.inet_addr(RemoteHost.Text());
-  if (addr != ws::INADDR_NONE) {
-    RemoteAddr = static_cast<DWORD>(addr);
-    return 0;
-  }
-  RemoteAddr = 0;
-  ws::hostent* host = WinsockProcs.gethostbyname(RemoteHost.Text());
-  if (host && host->h_addr_list && host->h_addr_list[0]) {
-    std::memcpy(&RemoteAddr, host->h_addr_list[0], sizeof RemoteAddr);
-    return 0;
-  }
+  if (ResolveHostAddress(RemoteHost.Text(), &RemoteAddr)) return 0;
   int code = WinsockProcs.WSAGetLastError();
   return code == ws::WSANOTINITIALISED ? 0 : code;
 }

@@ -67,18 +67,7 @@ int CFirewall::SetFirewallHost(const char* text) {
     FirewallAddr = 0;
     return 0;
   }
-  if (WinsockProcs.WSAIsBlocking()) WinsockProcs.WSACancelBlockingCall();
-  ws::u_long addr = WinsockProcs.inet_addr(text);
-  if (addr != ws::INADDR_NONE) {
-    FirewallAddr = static_cast<DWORD>(addr);
-    return 0;
-  }
-  FirewallAddr = 0;
-  ws::hostent* host = WinsockProcs.gethostbyname(text);
-  if (host && host->h_addr_list && host->h_addr_list[0]) {
-    std::memcpy(&FirewallAddr, host->h_addr_list[0], sizeof FirewallAddr);
-    return 0;
-  }
+  if (ResolveHostAddress(text, &FirewallAddr)) return 0;
   int code = WinsockProcs.WSAGetLastError();
   return code == ws::WSANOTINITIALISED ? 0 : code;
 }
@@ -116,18 +105,7 @@ void CFirewall::Fail(const char* text) {
 }
 
 bool CFirewall::ResolveRemote(DWORD* address) {
-  if (WinsockProcs.WSAIsBlocking()) WinsockProcs.WSACancelBlockingCall();
-  const char* host = Owner->RemoteHost.Text();
-  ws::u_long addr = WinsockProcs.inet_addr(host);
-  if (addr != ws::INADDR_NONE) {
-    *address = static_cast<DWORD>(addr);
-    return true;
-  }
-  ws::hostent* found = WinsockProcs.gethostbyname(host);
-  if (found && found->h_addr_list && found->h_addr_list[0]) {
-    std::memcpy(address, found->h_addr_list[0], sizeof *address);
-    return true;
-  }
+  if (ResolveHostAddress(Owner->RemoteHost.Text(), address)) return true;
   int code = WinsockProcs.WSAGetLastError();
   char text[CORV_ERROR_TEXT_SIZE + 40];
   char reason[CORV_ERROR_TEXT_SIZE];

@@ -89,6 +89,22 @@ void CopyText(char* out, std::size_t room, const char* text) {
 
 }  // namespace
 
+bool ResolveHostAddress(const char* text, DWORD* address) {
+  if (WinsockProcs.WSAIsBlocking()) WinsockProcs.WSACancelBlockingCall();
+  ws::u_long addr = WinsockProcs.inet_addr(text);
+  if (addr != ws::INADDR_NONE) {
+    *address = static_cast<DWORD>(addr);
+    return true;
+  }
+  *address = 0;
+  ws::hostent* host = WinsockProcs.gethostbyname(text);
+  if (host && host->h_addr_list && host->h_addr_list[0]) {
+    std::memcpy(address, host->h_addr_list[0], sizeof *address);
+    return true;
+  }
+  return false;
+}
+
 const WORD WinsockProcOrdinals[kWinsockProcCount] = {
     151, 1,  2,  3,  4,  12, 5,  6,  7,  8,   9,   10,  11,  13,  14,  15,
     16,  17, 18, 19, 20, 21, 22, 23, 51, 52,  57,  56,  55,  54,  53,  115,

@@ -72,6 +72,10 @@ bool LoadWinsockProcs(HMODULE module);
 // Puts every slot back to its stub.
 void ResetWinsockProcs();
 
+// A dotted address first, then a name look-up, after cancelling any blocking call in
+// progress. False leaves 0 in *address and the reason in WSAGetLastError.
+bool ResolveHostAddress(const char* text, DWORD* address);
+
 // The notification window class of every engine.
 inline constexpr const char* kSocketWindowClass = "__corv_socket_wnd__";
 // Extra window memory of that class; the first pointer-sized word holds the engine object.

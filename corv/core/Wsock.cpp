@@ -175,18 +175,7 @@ int CWsock::SetLocalHost(const char* text) {
     LocalHostAddr = 0;
     return 0;
   }
-  if (WinsockProcs.WSAIsBlocking()) WinsockProcs.WSACancelBlockingCall();
-  ws::u_long addr = WinsockProcs.inet_addr(text);
-  if (addr != ws::INADDR_NONE) {
-    LocalHostAddr = static_cast<DWORD>(addr);
-    return 0;
-  }
-  LocalHostAddr = 0;
-  ws::hostent* host = WinsockProcs.gethostbyname(text);
-  if (host && host->h_addr_list && host->h_addr_list[0]) {
-    std::memcpy(&LocalHostAddr, host->h_addr_list[0], sizeof LocalHostAddr);
-    return 0;
-  }
+  if (ResolveHostAddress(text, &LocalHostAddr)) return 0;
   int code = WinsockProcs.WSAGetLastError();
   if (code == ws::WSANOTINITIALISED) return 0;
   return code;
