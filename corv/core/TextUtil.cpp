@@ -169,3 +169,10 @@ char* DynStr::SplitHeaderLine() {
   *colon = 0;
   return colon[1] == ' ' ? colon + 2 : colon + 1;
 }
+
+void CopyCut(char* out, std::size_t room, const char* text) {
+  std::size_t n = text ? std::strlen(text) : 0;
+  if (n >= room) n = room - 1;
+  if (n) std::memcpy(out, text, n);
+  out[n] = '\0';
+}

@@ -1,6 +1,7 @@
 // Small byte-text routines shared by the engines. The percent-encoding, base64 and header
 // splitting that work on an engine string are members of DynStr (corv/core/DynStr.h).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "corv/core/DynStr.h"
@@ -22,3 +23,7 @@ std::int32_t ParseInt(const char* text);
 // Replaces the first `c` in text with a zero byte and returns the text after it; without
 // one, returns the empty text at the end. Null stays null.
 char* SplitAt(char* text, char c);
+
+// Copies text into a fixed buffer of `room` bytes (room > 0), cut to fit, always ended with a
+// zero byte. Null copies as the empty text.
+void CopyCut(char* out, std::size_t room, const char* text);

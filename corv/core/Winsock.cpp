@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "corv/core/TextUtil.h"
 #include "platform/win32/module.h"
 
 namespace {
@@ -80,13 +81,6 @@ unsigned g_processStarts = 0;
 const char kDefaultPath[] = "WSOCK32.DLL";
 const char kStatusDown[] = "Down";
 
-void CopyText(char* out, std::size_t room, const char* text) {
-  std::size_t n = text ? std::strlen(text) : 0;
-  if (n >= room) n = room - 1;
-  if (n) std::memcpy(out, text, n);
-  out[n] = '\0';
-}
-
 }  // namespace
 
 bool ResolveHostAddress(const char* text, DWORD* address) {
@@ -142,15 +136,15 @@ void CWinsock::Init() {
   ClassRegistered = FALSE;
   Module = nullptr;
   StartupData.szDescription[0] = '\0';
-  CopyText(StartupData.szSystemStatus, sizeof StartupData.szSystemStatus, kStatusDown);
+  CopyCut(StartupData.szSystemStatus, sizeof StartupData.szSystemStatus, kStatusDown);
   UseCount = 0;
-  CopyText(Path, sizeof Path, kDefaultPath);
+  CopyCut(Path, sizeof Path, kDefaultPath);
 }
 
 int CWinsock::Load() {
   HMODULE module = LoadLibraryA(Path);
   if (!module) {
-    CopyText(StartupData.szDescription, sizeof StartupData.szDescription, "Could not load Winsock DLL.");
+    CopyCut(StartupData.szDescription, sizeof StartupData.szDescription, "Could not load Winsock DLL.");
     return 0;
   }
   Module = module;
@@ -169,7 +163,7 @@ int CWinsock::Load() {
   }
   if (!failure) return 1;
   Release();
-  CopyText(StartupData.szDescription, sizeof StartupData.szDescription, failure);
+  CopyCut(StartupData.szDescription, sizeof StartupData.szDescription, failure);
   return 0;
 }
 
@@ -179,7 +173,7 @@ void CWinsock::Release() {
   WinsockProcs.WSACancelBlockingCall();
   if (StartupData.wVersion != 0) WinsockProcs.WSACleanup();
   StartupData.szDescription[0] = '\0';
-  CopyText(StartupData.szSystemStatus, sizeof StartupData.szSystemStatus, kStatusDown);
+  CopyCut(StartupData.szSystemStatus, sizeof StartupData.szSystemStatus, kStatusDown);
   StartupData.iMaxSockets = 0;
   StartupData.iMaxUdpDg = 0;
   // The table is shared: only the last start of the whole process resets it.
@@ -201,8 +195,8 @@ const char* CWinsock::GetPath() {
 }
 
 void CWinsock::SetPath(const char* path) {
-  CopyText(Path, sizeof Path, path);
-  if (!Path[0]) CopyText(Path, sizeof Path, kDefaultPath);
+  CopyCut(Path, sizeof Path, path);
+  if (!Path[0]) CopyCut(Path, sizeof Path, kDefaultPath);
 }
 
 HWND CWinsock::CreateNotifyWindow(WNDPROC proc) {

@@ -2,19 +2,13 @@
 
 #include <cstring>
 
+#include "corv/core/TextUtil.h"
 #include "platform/win32/misc.h"
 
 namespace {
 
 // Any input, posted message, timer or paint of the thread wakes a wait pass.
 constexpr DWORD kWakeOnAnyInput = 0xFF;
-
-void CopyCut(char* out, std::size_t room, const char* text) {
-  std::size_t n = text ? std::strlen(text) : 0;
-  if (n >= room) n = room - 1;
-  if (n) std::memcpy(out, text, n);
-  out[n] = '\0';
-}
 
 }  // namespace
 
