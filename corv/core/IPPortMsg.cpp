@@ -27,19 +27,22 @@ bool CIPPortMsg::Init() {
 void CIPPortMsg::Interrupt() {
   InterruptRequest = true;
   Interrupted = false;
+  // A wait sleeps until a message comes: this one wakes it, also when the request came from
+  // somewhere that posts nothing itself (a GUI event handled inside the host's wait).
+  if (Window) PostMessageA(Window, WM_NULL, 0, 0);
 }
 
 int CIPPortMsg::ConnectAndWait() {
   if (Firewall.IsConnected()) return 0;
   ClearErrorText();
-  InterruptRequest = false;
+  if (TakeInterruptRequest()) return CORV_INTERRUPTED;
   Reply.Set(0u);
   ConnectCode = 0;
   SetAcceptData(false);
   int r = Connect(true);
   if (r) return r;
   for (;;) {
-    if (!DoEvents(kWaitPassMs, Window)) {
+    if (!DoEvents(PassMs(), Window)) {
       // Closing clears the error text; the reason the wait stopped must survive it.
       const char* why = ErrorText;
       Connect(false);
@@ -56,10 +59,10 @@ int CIPPortMsg::ConnectAndWait() {
 int CIPPortMsg::WaitForDisconnect() {
   if (!Firewall.IsConnected()) return 0;
   ClearErrorText();
-  InterruptRequest = false;
+  if (TakeInterruptRequest()) return CORV_INTERRUPTED;
   DisconnectCode = 0;
   for (;;) {
-    if (!DoEvents(kWaitPassMs, Window)) return CORV_INTERRUPTED;
+    if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
     if (!Firewall.IsConnected()) return DisconnectCode;
     if (DisconnectCode != 0) return DisconnectCode;
   }
@@ -67,7 +70,8 @@ int CIPPortMsg::WaitForDisconnect() {
 
 int CIPPortMsg::SendAndWait(const char* data, std::int32_t length, bool progress) {
   if (length <= 0) return 0;
-  InterruptRequest = false;
+  // A request made between two waits of the action (by a handler) stops it before more is sent.
+  if (TakeInterruptRequest()) return CORV_INTERRUPTED;
   const std::int32_t total = length;
   for (;;) {
     int r = Send(data, static_cast<DWORD>(length), 0, true);
@@ -75,7 +79,7 @@ int CIPPortMsg::SendAndWait(const char* data, std::int32_t length, bool progress
     if (r != ws::WSAEWOULDBLOCK) return r;
     data += BytesSent;
     length -= BytesSent;
-    if (!DoEvents(kWaitPassMs, Window)) return CORV_INTERRUPTED;
+    if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
     if (progress) {
       int p = SendProgress(static_cast<WORD>(total - length));
       if (p) return p;
@@ -107,13 +111,13 @@ int CIPPortMsg::SendLineAndWait(const char* verb, const char* argument, const ch
 }
 
 int CIPPortMsg::WaitForLine() {
+  if (TakeInterruptRequest()) return CORV_INTERRUPTED;
   Reply.Set(0u);
   WaitingForLine = true;
-  InterruptRequest = false;
   SetAcceptData(true);
   int passes = 0;
   for (;;) {
-    if (!DoEvents(kWaitPassMs, Window)) return CORV_INTERRUPTED;
+    if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
     if (++passes > 1000) {
       // A lost read report must not hang the wait: poll the socket now and then.
       DoRead(kReadNotified);

@@ -1,14 +1,12 @@
 // The blocking request/reply port of the protocol engines: connect and wait, send and wait,
 // send a command line and wait for one reply line, wait for a line, wait for disconnection.
-// Every wait pumps the thread's queue in 10 ms passes until its condition holds, it is
-// interrupted, or the engine's time-out passes (then 301).
+// Every wait pumps the thread's queue until its condition holds, it is interrupted, or the
+// engine's time-out passes (then 301); a pass sleeps until a message or the deadline.
 #pragma once
 #include "corv/core/AsyncIPPort.h"
 
 class CIPPortMsg : public CInternalIPPort {
  public:
-  static constexpr DWORD kWaitPassMs = 10;
-
   CIPPortMsg();
   ~CIPPortMsg() override;
 

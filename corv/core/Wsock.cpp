@@ -103,13 +103,16 @@ void CWsock::StartTimeout() {
   Deadline = DeadlineSet ? GetTickCount() : 0;
 }
 
+bool CWsock::TakeInterruptRequest() {
+  if (!InterruptRequest) return false;
+  InterruptRequest = false;
+  Interrupted = true;
+  SetFixedErrorText("Interrupted");
+  return true;
+}
+
 int CWsock::DoEvents(DWORD milliseconds, HWND window) {
-  if (InterruptRequest) {
-    InterruptRequest = false;
-    Interrupted = true;
-    SetFixedErrorText("Interrupted");
-    return 0;
-  }
+  if (TakeInterruptRequest()) return 0;
   MSG msg;
   if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
@@ -124,17 +127,19 @@ int CWsock::DoEvents(DWORD milliseconds, HWND window) {
   } else if (milliseconds != 0) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, kWakeOnAnyInput);
   }
-  if (InterruptRequest) {
-    InterruptRequest = false;
-    Interrupted = true;
-    SetFixedErrorText("Interrupted");
-    return 0;
-  }
+  if (TakeInterruptRequest()) return 0;
   if (DeadlineSet && static_cast<DWORD>(GetTickCount() - Deadline) > TimeoutMs) {
     SetFixedErrorText("Timeout.");
     return 0;
   }
   return IsWindow(window) ? 1 : 0;
+}
+
+DWORD CWsock::PassMs() const {
+  if (!DeadlineSet) return INFINITE;
+  const DWORD elapsed = GetTickCount() - Deadline;
+  // One past the time-out: the pass's own check then finds it over.
+  return elapsed > TimeoutMs ? 0 : TimeoutMs - elapsed + 1;
 }
 
 void CWsock::FlushEvents() {

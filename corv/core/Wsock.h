@@ -43,6 +43,26 @@ class CWsock : public CCore {
   void StartTimeout();
   // Handles socket messages already queued after an action: 100 passes of 0 ms.
   void FlushEvents();
+  // Takes a pending interrupt request: sets Interrupted and the text "Interrupted".
+  bool TakeInterruptRequest();
+  // How long one pass of a blocking wait may sleep: until the action's deadline, without
+  // limit when it has none. Everything else that ends a wait arrives as a message.
+  DWORD PassMs() const;
+
+  // An action on the engine's stack. The outermost one drops an interrupt request left from
+  // before it began; a request made while it runs lives until one of its waits takes it.
+  class ActionScope {
+   public:
+    explicit ActionScope(CWsock& engine) : engine_(engine) {
+      if (engine_.ActionDepth++ == 0) engine_.InterruptRequest = false;
+    }
+    ~ActionScope() { --engine_.ActionDepth; }
+    ActionScope(const ActionScope&) = delete;
+    ActionScope& operator=(const ActionScope&) = delete;
+
+   private:
+    CWsock& engine_;
+  };
 
   // The component unit's record; set it before Init (the core's own by default).
   CWinsock* WinsockRecord;
@@ -55,6 +75,7 @@ class CWsock : public CCore {
   bool InterruptRequest;   // set by Interrupt, taken by DoEvents
   bool Interrupted;        // the running action ends with 301
   bool DeadlineSet;        // the running action has a time-out
+  int ActionDepth = 0;     // actions on the stack (ActionScope)
 };
 
 // Window procedure of the notification window class: routes to the object in the window's

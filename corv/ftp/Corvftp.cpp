@@ -59,21 +59,6 @@ namespace {
 
 AnsiString Text(const DynStr& s) { return AnsiString(s.Text()); }
 
-// A handler's exception left the engine inside an action: end that action so the component
-// stays usable. The control connection may still owe replies to the broken command, so it
-// goes too and the next action logs on afresh. Sockets are closed without events: no handler
-// runs while the exception is on its way out.
-void Recover(CFTP& e) {
-  e.CurrentAction = 0;
-  e.InterruptRequest = false;
-  e.Interrupted = false;
-  e.WaitingForLine = false;
-  e.Data.CloseLocalFile();
-  e.Data.CloseSocket();
-  e.Data.CloseListener();
-  e.CloseSocket();
-}
-
 const bool registered = [] {
   CorvftpWinsock();
   vcl::RegisterEnum<TcorvFTPActions>({{"ftpIdle", ftpIdle},
@@ -220,7 +205,7 @@ void TcorvFTP::FireTransfer(long BytesTransferred, char* Text, unsigned short le
 // ---- methods ----
 
 void TcorvFTP::Run(const std::function<int(CFTP&)>& op) {
-  RunOnThunk(FThunk, op, "FTP. Out of memory.", [](CFTP& e) { Recover(e); });
+  RunOnThunk(FThunk, op, "FTP. Out of memory.", [](CFTP& e) { e.Recover(); });
 }
 
 void TcorvFTP::RunAction(int action) {

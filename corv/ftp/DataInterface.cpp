@@ -246,6 +246,10 @@ int CDataInterface::FireDisconnected(WORD, const char*) {
 
 int CDataInterface::FireError(WORD code, const char* text) { return Owner->FireError(code, text); }
 
+bool CDataInterface::Pumping() const {
+  return Kind == kDataUpload && Accepted && Connected && LocalFileHandle != INVALID_HANDLE_VALUE;
+}
+
 int CDataInterface::SendFileChunk() {
   if (Kind != kDataUpload || !Accepted || LocalFileHandle == INVALID_HANDLE_VALUE) return 0;
   DWORD size = GetFileSize(LocalFileHandle, nullptr);
@@ -277,7 +281,8 @@ int CDataInterface::SendFileChunk() {
   if (r != ws::WSAEWOULDBLOCK) return r;
   LONG back = static_cast<LONG>(n) - BytesSent;
   DWORD at = SetFilePointer(LocalFileHandle, -back, nullptr, FILE_CURRENT);
-  if (BytesSent <= 0) return 0;
+  // Nothing went out: the same data is sent again once the socket reports room.
+  if (BytesSent <= 0) return ws::WSAEWOULDBLOCK;
   if (at == INVALID_SET_FILE_POINTER) {
     Owner->SetFixedErrorText("Error seeking in local file.");
     return FTP_LOCAL_FILE;

@@ -18,6 +18,11 @@ bool HasLineBreak(const char* text) { return text && std::strpbrk(text, "\r\n") 
 
 const char* NonNull(const char* text) { return text ? text : ""; }
 
+// The longest the control connection is given to come back in step after a failed action.
+constexpr DWORD kResyncMs = 10000;
+
+const char kUrgent[4] = {'\xFF', '\xF4', '\xFF', '\xF2'};  // Telnet IP, Telnet DM
+
 }  // namespace
 
 CFTP::CFTP()
@@ -158,8 +163,13 @@ int CFTP::SetAltFile(const char* text) {
 }
 
 const char* CFTP::GetRemotePath() {
+  ActionScope scope(*this);
   RemotePath[0] = '\0';
-  if (!Firewall.IsConnected() || SendCommand("PWD", nullptr) != 0) return RemotePath;
+  if (!Firewall.IsConnected()) return RemotePath;
+  if (int r = SendCommand("PWD", nullptr)) {
+    if (ActionDepth == 1) Resync(r);
+    return RemotePath;
+  }
   char* open = std::strchr(Reply.Text(), '"');
   if (!open || !open[1]) return RemotePath;
   char* close = std::strchr(open + 1, '"');
@@ -236,7 +246,10 @@ int CFTP::SendCommand(const char* name, const char* argument) {
       return FTP_LINE_BREAK;
     }
     FirePITrail(0, TrailLine);
+    // Stopped by a handler of the trail: the command is not sent.
+    if (TakeInterruptRequest()) return CORV_INTERRUPTED;
   }
+  ReplyOwed = true;
   int r = SendLineAndWait(name, argument, "\r\n");
   char terminator[5] = {};
   for (;;) {
@@ -261,9 +274,16 @@ int CFTP::SendCommand(const char* name, const char* argument) {
     if (!skip) {
       char c = line[0];
       if (TransferWaiting && !abor && (c == '1' || c == '2')) Data.CommandAccepted();
-      if (c == '2' || c == '3') return 0;
+      if (c == '2' || c == '3') {
+        ReplyOwed = false;
+        return 0;
+      }
       if (c != '1') {
         if (!(c == '4' && abor && std::strncmp(line, "426", 3) == 0)) {
+          ReplyOwed = false;
+          // 421: the server is closing the connection. Close it here too, so that Connected
+          // reads 0 at once and the next action does not talk into a dead connection.
+          if (std::strncmp(line, "421", 3) == 0) Connect(false);
           SetReplyError(Reply.Text());
           return FTP_REPLY_FAILED;
         }
@@ -282,12 +302,12 @@ int CFTP::DoAction(int code) {
     SetFixedErrorText("Busy performing current action.");
     return FTP_BUSY;
   }
+  ActionScope scope(*this);
   StartTimeout();
-  InterruptRequest = false;
   int result = 0;
   if (!Firewall.IsConnected() && code != ftpIdle && code != ftpLogon && code != ftpLogoff) {
     result = DoAction(ftpLogon);
-    if (result == CORV_INTERRUPTED) return result;
+    if (result == CORV_INTERRUPTED) return ActionDepth == 1 ? Resync(result) : result;
   }
   if (result == 0) {
     CurrentAction = static_cast<std::uint8_t>(code);
@@ -307,6 +327,32 @@ int CFTP::DoAction(int code) {
   } else {
     AfterAction();
   }
+  return ActionDepth == 1 ? Resync(result) : result;
+}
+
+int CFTP::Resync(int result) {
+  if (result == 0 || !ReplyOwed) return result;
+  if (!Firewall.IsConnected()) {
+    ReplyOwed = false;
+    return result;
+  }
+  DynStr why;
+  const bool kept = why.SetText(GetErrorText()) == 0;
+  // A deadline of its own, the action's time-out at most.
+  const DWORD timeout = TimeoutMs;
+  if (TimeoutMs == 0 || TimeoutMs > kResyncMs) TimeoutMs = kResyncMs;
+  StartTimeout();
+  const int r = Abort();
+  TimeoutMs = timeout;
+  StartTimeout();
+  if (r != 0 && r != FTP_REPLY_FAILED) {
+    ReplyOwed = false;
+    Connect(false);
+  }
+  if (result == CORV_INTERRUPTED)
+    SetFixedErrorText(Firewall.IsConnected() ? "Interrupted" : "Timeout");
+  else if (kept)
+    SetReplyError(why.Text());
   return result;
 }
 
@@ -393,15 +439,20 @@ int CFTP::Logoff() {
 }
 
 int CFTP::Abort() {
+  // A command still waiting for its reply: the server answers it (often with 426) before the
+  // ABOR, and both replies are read here.
+  const bool owed = ReplyOwed;
   ++Aborts;
   AbortReply.Set(0u);
   // The data socket goes first, so the server sees the transfer end before the ABOR.
   Data.Connect(false);
   SetOOBInline(1);
-  static const char kUrgent[4] = {'\xFF', '\xF4', '\xFF', '\xF2'};
   Send(kUrgent, sizeof kUrgent, ws::MSG_OOB, true);
   ClearErrorText();
-  return SendCommand("ABOR", nullptr);
+  int r = SendCommand("ABOR", nullptr);
+  // Without a 426 the reply just read was the stopped command's own: the ABOR's follows.
+  if (owed && AbortReply.IsEmpty() && (r == 0 || r == FTP_REPLY_FAILED)) r = SendCommand(nullptr, nullptr);
+  return r;
 }
 
 int CFTP::CheckUpload(int code) {
@@ -434,23 +485,43 @@ int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
   }
   if (r) return r;
   while (Data.Connected) {
-    if (!DoEvents(kWaitPassMs, Window)) return CORV_INTERRUPTED;
+    if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
   }
   FlushEvents();
   return 0;
 }
 
 int CFTP::OnReplyWait() {
+  // Before the go-ahead or the data connection there is nothing to send: their events wake
+  // the wait.
+  if (!Data.Pumping()) return 0;
   for (int i = 0; i < 30; ++i) {
     int r = Data.SendFileChunk();
+    // A full socket reports room by itself (FD_WRITE).
     if (r == ws::WSAEWOULDBLOCK) return 0;
     if (r) return r;
   }
   // The socket still takes data: wake the next pass at once instead of letting it sit out
-  // its idle wait (a full socket reports room by itself).
-  if (Data.Kind == kDataUpload && Data.Connected && Data.LocalFileHandle != INVALID_HANDLE_VALUE)
-    PostMessageA(Window, WM_CORV_SOCKET, static_cast<WPARAM>(Data.Socket), ws::FD_WRITE);
+  // its idle wait.
+  if (Data.Pumping()) PostMessageA(Window, WM_CORV_SOCKET, static_cast<WPARAM>(Data.Socket), ws::FD_WRITE);
   return 0;
+}
+
+void CFTP::Recover() {
+  CurrentAction = 0;
+  InterruptRequest = false;
+  Interrupted = false;
+  WaitingForLine = false;
+  TransferWaiting = false;
+  ReplyOwed = false;
+  // A pending open would empty LocalFile at the next action's first 1xx or 2xx reply.
+  Data.OpenPending = false;
+  Data.Accepted = false;
+  Data.Kind = 0;
+  Data.CloseLocalFile();
+  Data.CloseSocket();
+  Data.CloseListener();
+  CloseSocket();
 }
 
 int CFTP::OpenDataConnection() {

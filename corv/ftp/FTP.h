@@ -87,6 +87,8 @@ class CDataInterface : public CListeningSocket {
   void CloseLocalFile();
   // The server accepted the transfer command (a reply of class 1 or 2 to it).
   void CommandAccepted();
+  // An upload has data to send now: the server took the command and the connection is open.
+  bool Pumping() const;
 
   int FireConnected(WORD code, const char* text) override;
   int OnDataIn(const char* data, WORD length, bool eol) override;
@@ -129,6 +131,11 @@ class CFTP : public CIPPortMsg {
   int SetAltFile(const char* text);
   int SetTransferMode(int mode);
   int OpenDataConnection();
+  // A handler's exception left the engine inside an action: ends it with no transfer state
+  // left behind. The control connection may owe replies to the broken command, so it goes
+  // too and the next action logs on afresh. Sockets close without events: no handler may run
+  // while the exception is on its way out.
+  void Recover();
   // Raises one DirList event for a listing line (long form: LIST).
   int ParseDirEntry(char* line, std::uint32_t length, bool longForm);
 
@@ -166,6 +173,9 @@ class CFTP : public CIPPortMsg {
   int Logon();
   int Logoff();
   int Abort();
+  // Brings the control connection back in step after a failed action that left a reply owed,
+  // or closes it; keeps the action's result and text.
+  int Resync(int result);
   int Transfer(std::uint8_t kind, const char* command, bool restart);
   int CheckUpload(int code);
 
@@ -175,6 +185,7 @@ class CFTP : public CIPPortMsg {
   int Overtaken();
 
   bool TransferWaiting;  // the transfer command waits for its reply
+  bool ReplyOwed = false;  // a command went out and its final reply has not been read
   std::uint32_t Aborts;   // counts aborts, so a command that an abort overtook can tell
   DynStr AbortReply;      // the reply that ended the aborted transfer
   DynStr ErrorLine;

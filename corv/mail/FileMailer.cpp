@@ -180,6 +180,7 @@ int CFileMailer::BuildMultipart(DynStr& headers, int charsetMode, char* tempName
 }
 
 int CFileMailer::Send() {
+  ActionScope scope(*this);
   ClearErrorText();
   Busy = 1;
   InSend = true;
@@ -188,25 +189,31 @@ int CFileMailer::Send() {
   char tempName[MAX_PATH + 1] = {};
   bool tempMade = false;
   int r = 0;
-  DynStr headers;
-  if (headers.Set(UserHeaders.Length(), UserHeaders.Text())) r = SetErrorText(CORV_OUT_OF_MEMORY);
-  if (!r) {
-    if (Attachments.Count() == 0)
-      r = CSMTP::SetMessageText(UserText.Text(), UserText.Length());
-    else
-      r = BuildMultipart(headers, savedMode, tempName, tempMade);
+  try {
+    DynStr headers;
+    if (headers.Set(UserHeaders.Length(), UserHeaders.Text())) r = SetErrorText(CORV_OUT_OF_MEMORY);
+    if (!r) {
+      if (Attachments.Count() == 0)
+        r = CSMTP::SetMessageText(UserText.Text(), UserText.Length());
+      else
+        r = BuildMultipart(headers, savedMode, tempName, tempMade);
+    }
+    if (!r && OtherHeaders.Set(headers.Length(), headers.Text())) r = SetErrorText(CORV_OUT_OF_MEMORY);
+    if (!r) r = CSMTP::DoAction(kSMTPMail);
+    if (!r) r = CSMTP::DoAction(kSMTPDisconnect);
+  } catch (...) {
+    // A handler's exception: the send is over all the same. No event may run while the
+    // exception is on its way out, so the socket closes without one.
+    EndSend(savedMode, tempName, tempMade);
+    CurrentAction = 0;
+    WaitingForLine = false;
+    ProgressRelay = false;
+    InterruptRequest = false;
+    Interrupted = false;
+    CloseSocket();
+    throw;
   }
-  if (!r && OtherHeaders.Set(headers.Length(), headers.Text())) r = SetErrorText(CORV_OUT_OF_MEMORY);
-  if (!r) r = CSMTP::DoAction(kSMTPMail);
-  if (!r) r = CSMTP::DoAction(kSMTPDisconnect);
-
-  CharsetMode = savedMode;
-  if (tempMade) {
-    DeleteFileA(tempName);
-    BodyFile.Set(0u);
-  }
-  Busy = 0;
-  InSend = false;
+  EndSend(savedMode, tempName, tempMade);
   if (r && !HasErrorText() && Mime.HasErrorText()) {
     std::snprintf(ErrorBuffer, sizeof ErrorBuffer, "%s", Mime.GetErrorText());
     ErrorText = ErrorBuffer;
@@ -215,4 +222,14 @@ int CFileMailer::Send() {
   Connect(false);
   ErrorText = why;
   return r;
+}
+
+void CFileMailer::EndSend(int savedMode, const char* tempName, bool tempMade) {
+  CharsetMode = savedMode;
+  if (tempMade) {
+    DeleteFileA(tempName);
+    BodyFile.Set(0u);
+  }
+  Busy = 0;
+  InSend = false;
 }

@@ -104,16 +104,6 @@ int CSMTP::FireTransfer(std::uint32_t bytes) {
 
 int CSMTP::OnSendProgress(WORD bytes) { return ReportProgress(bytes); }
 
-// The waits start by dropping an earlier interrupt request, so one made by a handler between
-// two waits is taken here.
-int CSMTP::HandlerStopped() {
-  if (!InterruptRequest) return 0;
-  InterruptRequest = false;
-  Interrupted = true;
-  SetFixedErrorText("Interrupted");
-  return CORV_INTERRUPTED;
-}
-
 int CSMTP::ReportProgress(std::uint32_t bytes) {
   if (bytes == 0 || !InData) return 0;
   return FireTransfer(bytes);
@@ -128,7 +118,7 @@ int CSMTP::DoAction(int action) {
     return SMTP_BUSY;
   }
   StartTimeout();
-  InterruptRequest = false;
+  ActionScope scope(*this);
   if (action > kSMTPCommand || action < 0) {
     CurrentAction = 0;
     return 0;
@@ -279,14 +269,12 @@ int CSMTP::SendCommand(const char* verb, const char* args) {
     }
     TrailLine[n] = 0;
     FirePITrail(0, TrailLine);
-    if (int stop = HandlerStopped()) return stop;
   }
   int r = verb ? SendLineAndWait(verb, args, "\r\n") : WaitForLine();
   for (;;) {
     if (r) return r;
     SetAcceptData(false);
     FirePITrail(1, Reply.Text());
-    if (int stop = HandlerStopped()) return stop;
     const char* line = Reply.Text();
     const bool expand = CurrentAction == kSMTPExpand;
     if (Reply.Length() >= 4 && line[3] == '-') {
@@ -432,20 +420,17 @@ int CSMTP::SendBody() {
   int r;
   if (!MessageText.IsEmpty()) {
     FireStartTransfer();
-    if ((r = HandlerStopped()) != 0) return r;
     const std::uint32_t total = MessageText.Length();
     for (std::uint32_t done = 0; done < total;) {
       const std::uint32_t piece = total - done < kTextPiece ? total - done : kTextPiece;
       if ((r = SendAndWait(MessageText.Text() + done, static_cast<std::int32_t>(piece), false)) != 0) return r;
       done += piece;
       FireTransfer(done);
-      if ((r = HandlerStopped()) != 0) return r;
     }
     FireEndTransfer();
   }
   if (!BodyFile.IsEmpty()) {
     FireStartTransfer();
-    if ((r = HandlerStopped()) != 0) return r;
     if ((r = SendFile(BodyFile.Text())) != 0) return r;
     FireEndTransfer();
   }
@@ -492,7 +477,6 @@ int CSMTP::SendFile(const char* fileName) {
     if ((r = SendStuffed(block.Text(), got, previous)) != 0) break;
     done += got;
     r = ReportProgress(done);
-    if (!r) r = HandlerStopped();
   }
   CloseHandle(file);
   if (r != CORV_INTERRUPTED) ProgressRelay = false;

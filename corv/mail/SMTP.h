@@ -102,6 +102,5 @@ class CSMTP : public CIPPortMsgPlusFile {
   int SendHeaderBlock();
   int SendBody();
   int ReportProgress(std::uint32_t bytes);
-  int HandlerStopped();
   int SendStuffed(const char* data, std::uint32_t n, char& previous);
 };

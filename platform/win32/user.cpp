@@ -422,6 +422,23 @@ BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return TRUE;
 }
 
+namespace {
+
+// The calling thread's last turns of its host.
+struct HostTurns {
+  Clock::time_point last;  // any turn
+  // A host wait has just returned and no message was taken since: the ready fds have
+  // already become messages.
+  bool waited = false;
+};
+
+HostTurns& Turns() {
+  thread_local HostTurns turns;
+  return turns;
+}
+
+}  // namespace
+
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
   if (!msg) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -433,17 +450,23 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remo
   }
   ThreadState& ts = ThisThread();
   const bool remove = removeFlags & PM_REMOVE;
+  HostTurns& turns = Turns();
   // A queue that never empties (a bulk receive re-posts its reads) must still give the host,
   // and so the GUI, a turn at least every millisecond.
-  thread_local Clock::time_point lastTurn;
   const Clock::time_point now = Clock::now();
-  if (now - lastTurn >= std::chrono::milliseconds(1)) {
-    lastTurn = now;
+  if (now - turns.last >= std::chrono::milliseconds(1)) {
+    turns.last = now;
+    turns.waited = false;
     ts.EnsureHost().Wait(0);
   }
-  if (Peek(ts, msg, hwnd, filterMin, filterMax, remove)) return TRUE;
-  // Let ready fds turn into messages, as the stack would have posted them on Windows.
-  lastTurn = now;
+  if (Peek(ts, msg, hwnd, filterMin, filterMax, remove)) {
+    turns.waited = false;
+    return TRUE;
+  }
+  // Let ready fds turn into messages, as the stack would have posted them on Windows; a host
+  // wait that has just returned did that already, so a wait loop costs one host wait a pass.
+  if (turns.waited) return FALSE;
+  turns.last = now;
   ts.EnsureHost().Wait(0);
   return Peek(ts, msg, hwnd, filterMin, filterMax, remove) ? TRUE : FALSE;
 }
@@ -493,6 +516,8 @@ bool WaitForInput(ThreadState& ts, DWORD mask, Clock::time_point deadline, const
       ms = static_cast<int>(std::min<decltype(left)>(left, 0x7FFFFFFF));
     }
     host.Wait(ms);
+    Turns().last = Clock::now();
+    Turns().waited = true;
     std::lock_guard lock(q.mutex);
     --q.waiting;
     // An enclosing wait may still be asleep in the host.

@@ -199,6 +199,8 @@ TEST_F(MessagePort, ReplyWaitHookRunsOnEveryPassAndCanEndTheWait) {
   server.Accept().Stall().Start();
   Aim(hooked, server.port());
   ASSERT_EQ(0, hooked.ConnectAndWait());
+  // A pass sleeps until a message comes: four of them make four passes.
+  for (int i = 0; i < 4; ++i) PostMessageA(hooked.Window, WM_NULL, 0, 0);
   EXPECT_EQ(77, hooked.WaitForLine());
   EXPECT_EQ(4, hooked.passes);
 }

@@ -426,14 +426,27 @@ TEST(CorvFTPLogon, RefusedConnection) {
 
 
 // A server that stops answering: the time-out ends the command with "Interrupted" while the
-// connection stands, and with "Timeout" once the server has gone.
+// connection stands, and the late reply is read before the next command goes out; once the
+// server has gone, the text is "Timeout".
 TEST(CorvFTPScripted, SilentServerAndVanishedServer) {
   peers::ScriptedServer server;
-  server.Accept().Send("220 scripted\r\n").Expect("NOOP\r\n").Gate(1).Close();
+  server.Accept()
+      .Send("220 scripted\r\n")
+      .Expect("NOOP\r\n")
+      .Gate(1)
+      .ExpectLine()  // ABOR, after the urgent bytes
+      .Send("200 late\r\n225 nothing to abort\r\n")
+      .Expect("NOOP\r\n")
+      .Send("200 on time\r\n")
+      .Close();
   server.Start();
   TcorvFTP f(nullptr);
   Log log;
   log.Attach(f);
+  f.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+    log.events.push_back("Trail " + std::to_string(code) + " " + d.str());
+    if (code == 0 && d.str() == "ABOR") server.Open(1);
+  };
   f.Timeout = 1;
   f.RemoteHost = "127.0.0.1";
   f.RemotePort = static_cast<unsigned short>(server.port());
@@ -446,7 +459,8 @@ TEST(CorvFTPScripted, SilentServerAndVanishedServer) {
     EXPECT_EQ(e.Message.str(), "301: Interrupted");
   }
   EXPECT_TRUE(f.Connected());
-  server.Open(1);
+  f.Command = "NOOP";
+  EXPECT_EQ(f.LastReply(), "200 on time");
   ASSERT_TRUE(server.WaitDone());
   EXPECT_EQ(server.failures(), "");
   try {
@@ -460,6 +474,44 @@ TEST(CorvFTPScripted, SilentServerAndVanishedServer) {
   EXPECT_EQ(f.Action(), ftpIdle);
 }
 
+// A throw from OnStartTransfer before the server's go-ahead: the recovery leaves no transfer
+// behind, so the next action's first reply (the greeting of the new logon) opens no file.
+TEST(CorvFTPScripted, ThrowFromOnStartTransferKeepsTheLocalFile) {
+  peers::ScriptedServer data;
+  data.Accept().Stall();
+  data.Start();
+  peers::ScriptedServer control;
+  const int p = data.port();
+  control.Accept()
+      .Send("220 scripted\r\n")
+      .Expect("PASV\r\n")
+      .Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(p / 256) + "," + std::to_string(p % 256) + ")\r\n")
+      .Expect("RETR f.bin\r\n")
+      .Accept()
+      .Send("220 again\r\n")
+      .Expect("NOOP\r\n")
+      .Send("200 fine\r\n");
+  control.Start();
+  peers::TempDir dir;
+  const std::string local = dir.Write("keep.bin", "precious");
+  TcorvFTP f(nullptr);
+  f.Timeout = 20;
+  f.Passive = true;
+  f.RemoteHost = "127.0.0.1";
+  f.RemotePort = static_cast<unsigned short>(control.port());
+  f.RemoteFile = "f.bin";
+  f.LocalFile = local.c_str();
+  struct Stop {};
+  f.OnStartTransfer = [](TObject*) { throw Stop{}; };
+  EXPECT_THROW(f.Download(), Stop);
+  EXPECT_EQ(f.Action(), ftpIdle);
+  f.OnStartTransfer = nullptr;
+  f.Command = "NOOP";
+  EXPECT_EQ(f.LastReply(), "200 fine");
+  EXPECT_EQ(ReadFileBytes(local), "precious");
+  EXPECT_TRUE(control.WaitDone());
+  EXPECT_EQ(control.failures(), "");
+}
 
 // An interrupt from a transfer handler stops the download while the server still holds the
 // data connection open; the control connection stays up, so the text is "Interrupted".
@@ -475,6 +527,8 @@ TEST(CorvFTPScripted, InterruptFromATransferHandler) {
       .Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(p / 256) + "," + std::to_string(p % 256) + ")\r\n")
       .Expect("RETR f.bin\r\n")
       .Send("150 here it comes\r\n")
+      .ExpectLine()  // ABOR, after the urgent bytes
+      .Send("426 aborted\r\n226 abort done\r\n")
       .Stall();
   control.Start();
   TcorvFTP f(nullptr);

@@ -268,22 +268,102 @@ TEST(FTPScripted, AbortAndCallsFromHandlers) {
   AbortFromHandler("Trail 1 150 go");
 }
 
-TEST(FTPScripted, InterruptFromATransferHandler) {
+// Reads the ABOR line (the urgent bytes before it may be left out of the ordinary stream).
+std::string ReadAbortLine(int fd) {
+  std::string line;
+  char c;
+  while (line.size() < 64 && ::read(fd, &c, 1) == 1 && c != '\n') line += c;
+  return line;
+}
+
+// A transfer stopped by an interrupt from a handler (a transfer event, the trail of a
+// preliminary reply) or by the time-out: the action ends with 301, the engine sends ABOR and
+// reads what the transfer still owes, and the next command gets its own reply.
+void StoppedTransfer(const std::string& trigger) {
+  SCOPED_TRACE(trigger);
+  std::string abortLine;
   ScriptedServer data;
   data.Accept().Send("some").Stall();
   data.Start();
   ScriptedServer s;
-  s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("RETR f\r\n").Send("150 go\r\n").Stall();
+  s.Accept()
+      .Send("220 hi\r\n")
+      .Expect("PASV\r\n")
+      .Send(PasvReply(data.port()))
+      .Expect("RETR f\r\n")
+      .Send("150 go\r\n")
+      .Run([&](int fd) { abortLine = ReadAbortLine(fd); })
+      .Send("426 aborted\r\n226 abort done\r\n")
+      .Expect("NOOP\r\n")
+      .Send("200 own reply\r\n")
+      .Stall();
   s.Start();
   Engine e;
   AimPassive(e, s, "f");
+  if (trigger.empty()) e.ftp.SetTimeout(1);
   e.sink.then = [&](const std::string& ev) {
-    if (ev == "Transfer") e.ftp.DoAction(ftpIdle);
+    if (ev == trigger) e.ftp.DoAction(ftpIdle);
   };
   EXPECT_EQ(e.ftp.DoAction(ftpDownload), CORV_INTERRUPTED);
   EXPECT_EQ(e.Error(), "Interrupted");
   EXPECT_EQ(e.ftp.CurrentAction, 0);
   EXPECT_FALSE(e.ftp.Data.Connected);
+  EXPECT_TRUE(e.ftp.Firewall.IsConnected());
+  EXPECT_NE(abortLine.find("ABOR\r"), std::string::npos) << abortLine;
+  e.sink.then = nullptr;
+  e.ftp.Command.SetText("NOOP");
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_STREQ(e.ftp.Reply.Text(), "200 own reply");
+  EXPECT_TRUE(s.WaitStep(10));
+  EXPECT_EQ("", s.failures());
+}
+
+TEST(FTPScripted, InterruptOrTimeoutLeavesTheControlConnectionInStep) {
+  StoppedTransfer("Transfer");
+  StoppedTransfer("Trail 1 150 go");
+  StoppedTransfer("");  // the time-out
+}
+
+// An interrupt from the trail of a command stops the action before the command is sent.
+TEST(FTPScripted, InterruptFromACommandsTrailSendsNothing) {
+  ScriptedServer s;
+  s.Accept().Send("220 hi\r\n").Expect("NOOP\r\n").Send("200 fine\r\n");
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
+  e.sink.then = [&](const std::string& ev) {
+    if (ev == "Trail 0 MKD x") e.ftp.DoAction(ftpIdle);
+  };
+  e.ftp.SetRemoteFile("x");
+  EXPECT_EQ(e.ftp.DoAction(ftpMakeDirectory), CORV_INTERRUPTED);
+  EXPECT_EQ(e.Error(), "Interrupted");
+  e.sink.then = nullptr;
+  e.ftp.Command.SetText("NOOP");
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+}
+
+// 421: the server closes the connection; the engine closes its side at once.
+TEST(FTPScripted, A421ClosesTheControlConnection) {
+  Engine e;
+  {
+    ScriptedServer s;
+    s.Accept().Send("220 hi\r\n").Expect("NOOP\r\n").Send("421 closing down\r\n").Close();
+    s.Start();
+    Aim(e, s);
+    ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
+    e.ftp.Command.SetText("NOOP");
+    EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), FTP_REPLY_FAILED);
+    EXPECT_EQ(e.Error(), "421 closing down");
+    EXPECT_FALSE(e.ftp.Firewall.IsConnected());
+    EXPECT_EQ(e.sink.Count("Trail 2 Disconnected."), 1);
+    EXPECT_STREQ(e.ftp.GetRemotePath(), "");
+    EXPECT_TRUE(s.WaitDone());
+  }
+  // The server is gone: the next command logs on afresh and fails with the connect's error.
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 10061) << e.Error();
 }
 
 TEST(FTPScripted, RefusedConnection) {

@@ -26,6 +26,33 @@ void Prepare(TcorvFileMailer& m, const SmtpServer& server) {
   m.Timeout = 10;
 }
 
+std::string Listing(const std::string& folder) {
+  std::string names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names += entry.path().filename().string() + "\n";
+  return names;
+}
+
+// Points the temporary-files folder somewhere else while it lives.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& path) {
+    const char* old = std::getenv("TMPDIR");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    ::setenv("TMPDIR", path.c_str(), 1);
+  }
+  ~TempFolder() {
+    if (had_)
+      ::setenv("TMPDIR", old_.c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
 std::string Check(const std::string& eml, const std::vector<std::string>& files = {}) {
   std::vector<std::string> args = {eml};
   args.insert(args.end(), files.begin(), files.end());
@@ -223,20 +250,72 @@ TEST(FileMailerPeers, NestedSendIsBusyAndTheRunningSendGoesOn) {
   EXPECT_EQ(1, server.Count());
 }
 
+// An interrupt from any handler ends the send with 301 "Interrupted" and sends nothing more:
+// also one made between two waits, after the last wait of a step.
 TEST(FileMailerPeers, InterruptFromAHandlerEndsTheSend) {
   SmtpServer server;
   TcorvFileMailer m(nullptr);
   Prepare(m, server);
   m.From = "a@x.org";
   m.SendTo = "b@y.org";
-  m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
-    if (code == 0 && d.str() == "RSET") m.Interrupt();
-  };
-  ECORVCore e = Raised([&] { m.Send(); });
-  EXPECT_EQ(301, e.Code);
-  EXPECT_EQ(0, server.Count());
+  m.MessageText = "body";
+  for (const std::string trigger : {"Connecting to mail server.", "RSET", "End"}) {
+    SCOPED_TRACE(trigger);
+    m.OnPITrail = [&](TObject*, int, AnsiString& d) {
+      if (d.str() == trigger) m.Interrupt();
+    };
+    m.OnEndTransfer = [&](TObject*) {
+      if (trigger == "End") m.Interrupt();
+    };
+    ECORVCore e = Raised([&] { m.Send(); });
+    EXPECT_EQ("301: Interrupted", e.Message.str());
+    EXPECT_EQ(0, server.Count());
+    EXPECT_EQ(filemailerIdle, m.Action());
+  }
   // The component is usable again at once.
   m.OnPITrail = nullptr;
+  m.OnEndTransfer = nullptr;
+  m.Send();
+  EXPECT_EQ(1, server.Count());
+}
+
+// An exception from any handler ends the send: the component is idle, CharsetMode is back,
+// the temporary message file is gone and the connection closed; the next send goes through.
+TEST(FileMailerPeers, HandlerExceptionEndsTheSendCleanly) {
+  SmtpServer server;
+  peers::TempDir files("tavlin-mail-files");
+  peers::TempDir temp("tavlin-mail-temp");
+  const std::string a = files.Write("a.txt", "text\r\n");
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  m.CharsetMode = 1;
+  m.From = "a@x.org";
+  m.SendTo = "b@y.org";
+  m.MessageText = "body";
+  m.AddAttachment(a.c_str());
+  struct Stop {};
+  TempFolder folder(temp.path());
+  for (const std::string handler : {"PITrail", "StartTransfer", "Transfer", "EndTransfer"}) {
+    SCOPED_TRACE(handler);
+    auto stop = [&](const char* which) {
+      if (handler == which) throw Stop{};
+    };
+    m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+      if (code == 0 && d.str() == "DATA") stop("PITrail");
+    };
+    m.OnStartTransfer = [&](TObject*) { stop("StartTransfer"); };
+    m.OnTransfer = [&](TObject*, long) { stop("Transfer"); };
+    m.OnEndTransfer = [&](TObject*) { stop("EndTransfer"); };
+    EXPECT_THROW(m.Send(), Stop);
+    EXPECT_EQ(filemailerIdle, m.Action());
+    EXPECT_EQ(1, m.CharsetMode());
+    EXPECT_EQ("", Listing(temp.path()));
+    EXPECT_EQ(-1, m.SocketHandle());
+  }
+  m.OnPITrail = nullptr;
+  m.OnStartTransfer = nullptr;
+  m.OnTransfer = nullptr;
+  m.OnEndTransfer = nullptr;
   m.Send();
   EXPECT_EQ(1, server.Count());
 }
@@ -282,33 +361,6 @@ TEST(FileMailerPeers, DestroyedByItsOwnHandler) {
 }  // namespace
 
 namespace {
-
-std::string Listing(const std::string& folder) {
-  std::string names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names += entry.path().filename().string() + "\n";
-  return names;
-}
-
-// Points the temporary-files folder somewhere else while it lives.
-class TempFolder {
- public:
-  explicit TempFolder(const std::string& path) {
-    const char* old = std::getenv("TMPDIR");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    ::setenv("TMPDIR", path.c_str(), 1);
-  }
-  ~TempFolder() {
-    if (had_)
-      ::setenv("TMPDIR", old_.c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
 
 TEST(FileMailerPeers, TheTemporaryMessageFileIsRemovedAfterEverySend) {
   SmtpServer server;
