@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -311,6 +312,56 @@ TYPED_TEST(FTPServer, FailuresKeepTheEngineUsable) {
 
   e.ftp.Command.SetText("NOOP");
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+}
+
+// Uploads, downloads and listings stopped by an interrupt from a handler or by the time-out,
+// in both modes: every later command still gets its own reply.
+TYPED_TEST(FTPServer, StoppedTransfersLeaveTheControlConnectionInStep) {
+  for (bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    Engine e;
+    this->Enter(e, passive);
+    const std::string data = Pattern(8 * 1024 * 1024, 7);
+    WriteFileBytes(this->Remote("stop.bin"), data);
+    WriteFileBytes(this->Local("stop.bin"), data);
+    for (int i = 0; i < 300; ++i) WriteFileBytes(this->Remote("entry" + std::to_string(i)), "e");
+    struct Case {
+      int action;
+      const char* event;  // the first event of this kind stops the action
+      bool timeout;
+    };
+    for (const Case c : {Case{ftpDownload, "Transfer", false}, Case{ftpUpload, "Transfer", false},
+                         Case{ftpListDirectoryLong, "Dir ", false}, Case{ftpDownload, "Transfer", true},
+                         Case{ftpListDirectory, "Dir ", true}}) {
+      SCOPED_TRACE(std::to_string(c.action) + (c.timeout ? " time-out" : " interrupt"));
+      e.ftp.SetLocalFile(c.action == ftpUpload ? this->Local("stop.bin").c_str() : "");
+      e.ftp.SetRemoteFile(c.action == ftpUpload ? "up.bin" : c.action == ftpDownload ? "stop.bin" : "");
+      bool stopped = false;
+      e.sink.then = [&](const std::string& ev) {
+        if (stopped || ev.compare(0, std::strlen(c.event), c.event) != 0) return;
+        stopped = true;
+        if (c.timeout)
+          e.ftp.Deadline -= e.ftp.TimeoutMs + 1000;  // the action's time has run out
+        else
+          e.ftp.DoAction(ftpIdle);
+      };
+      EXPECT_EQ(e.ftp.DoAction(c.action), CORV_INTERRUPTED) << e.Error();
+      EXPECT_TRUE(stopped);
+      e.sink.then = nullptr;
+      EXPECT_TRUE(e.ftp.Firewall.IsConnected());
+      EXPECT_EQ(std::string(e.ftp.GetRemotePath()), this->server->home());
+      e.ftp.Command.SetText("NOOP");
+      EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+      EXPECT_EQ(std::string(e.ftp.Reply.Text()).substr(0, 3), "200");
+    }
+    // A whole transfer on the same connection.
+    e.sink.Clear();
+    e.ftp.SetLocalFile("");
+    e.ftp.SetRemoteFile("stop.bin");
+    ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+    EXPECT_TRUE(e.sink.body == data);
+    EXPECT_EQ(e.ftp.DoAction(ftpLogoff), 0);
+  }
 }
 
 TEST(FTPLogon, WrongPasswordAndAutoLogon) {
