@@ -107,6 +107,24 @@ TEST_F(MessagePort, WaitForDisconnectReturnsTheCloseCode) {
   EXPECT_EQ(0, port.WaitForDisconnect());  // not connected any more
 }
 
+// A request made between two waits (by a handler, after the last pass of one) lives until
+// the next wait takes it: that wait sends nothing and returns 301. An action's start drops it.
+TEST_F(MessagePort, InterruptBetweenTwoWaitsStopsTheNextOne) {
+  peers::ScriptedServer server;
+  server.Accept().Send("220 ready\r\n").Expect("NOOP\r\n").Send("200 fine\r\n").Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_EQ(0, port.SendLineAndWait(nullptr, nullptr, nullptr));
+  port.Interrupt();
+  EXPECT_EQ(301, port.SendLineAndWait("QUIT", nullptr, "\r\n"));
+  EXPECT_STREQ("Interrupted", port.GetErrorText());
+  EXPECT_TRUE(port.Interrupted);
+  port.Interrupt();
+  { CWsock::ActionScope action(port); }
+  ASSERT_EQ(0, port.SendLineAndWait("NOOP", nullptr, "\r\n"));  // QUIT never went out
+  EXPECT_EQ("200 fine", ReplyText());
+}
+
 TEST_F(MessagePort, InterruptFromATimerHandlerStopsAConnectInProgress) {
   // A SOCKS server that never answers keeps the connection pending.
   peers::ScriptedServer server;
