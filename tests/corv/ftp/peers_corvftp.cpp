@@ -62,6 +62,25 @@ struct Log {
   }
 };
 
+// The 227 reply that names a scripted data server.
+std::string PasvReply(int port) {
+  return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ")\r\n";
+}
+
+// A component aimed at a scripted control server for a passive transfer of f.bin.
+void AimPassive(TcorvFTP& f, const peers::ScriptedServer& control) {
+  f.Timeout = 20;
+  f.Passive = true;
+  f.RemoteHost = "127.0.0.1";
+  f.RemotePort = static_cast<unsigned short>(control.port());
+  f.RemoteFile = "f.bin";
+}
+
+// The control script of a passive RETR of f.bin, up to the command.
+peers::ScriptedServer& ScriptRetr(peers::ScriptedServer& control, const peers::ScriptedServer& data) {
+  return control.Accept().Send("220 scripted\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("RETR f.bin\r\n");
+}
+
 template <class Server>
 class CorvFTPServer : public ::testing::Test {
  protected:
@@ -481,12 +500,8 @@ TEST(CorvFTPScripted, ThrowFromOnStartTransferKeepsTheLocalFile) {
   data.Accept().Stall();
   data.Start();
   peers::ScriptedServer control;
-  const int p = data.port();
-  control.Accept()
-      .Send("220 scripted\r\n")
-      .Expect("PASV\r\n")
-      .Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(p / 256) + "," + std::to_string(p % 256) + ")\r\n")
-      .Expect("RETR f.bin\r\n")
+  ScriptRetr(control, data)
+      .ReadUntilClosed()  // the recovery closes the connection
       .Accept()
       .Send("220 again\r\n")
       .Expect("NOOP\r\n")
@@ -495,11 +510,7 @@ TEST(CorvFTPScripted, ThrowFromOnStartTransferKeepsTheLocalFile) {
   peers::TempDir dir;
   const std::string local = dir.Write("keep.bin", "precious");
   TcorvFTP f(nullptr);
-  f.Timeout = 20;
-  f.Passive = true;
-  f.RemoteHost = "127.0.0.1";
-  f.RemotePort = static_cast<unsigned short>(control.port());
-  f.RemoteFile = "f.bin";
+  AimPassive(f, control);
   f.LocalFile = local.c_str();
   struct Stop {};
   f.OnStartTransfer = [](TObject*) { throw Stop{}; };
@@ -520,23 +531,14 @@ TEST(CorvFTPScripted, InterruptFromATransferHandler) {
   data.Accept().Send("first block").Stall();
   data.Start();
   peers::ScriptedServer control;
-  const int p = data.port();
-  control.Accept()
-      .Send("220 scripted\r\n")
-      .Expect("PASV\r\n")
-      .Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(p / 256) + "," + std::to_string(p % 256) + ")\r\n")
-      .Expect("RETR f.bin\r\n")
+  ScriptRetr(control, data)
       .Send("150 here it comes\r\n")
       .ExpectLine()  // ABOR, after the urgent bytes
       .Send("426 aborted\r\n226 abort done\r\n")
       .Stall();
   control.Start();
   TcorvFTP f(nullptr);
-  f.Timeout = 20;
-  f.Passive = true;
-  f.RemoteHost = "127.0.0.1";
-  f.RemotePort = static_cast<unsigned short>(control.port());
-  f.RemoteFile = "f.bin";
+  AimPassive(f, control);
   std::string got;
   f.OnTransfer = [&](TObject*, long, char* text, unsigned short n) {
     got.append(text, n);

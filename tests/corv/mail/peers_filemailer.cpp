@@ -26,32 +26,12 @@ void Prepare(TcorvFileMailer& m, const SmtpServer& server) {
   m.Timeout = 10;
 }
 
-std::string Listing(const std::string& folder) {
-  std::string names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names += entry.path().filename().string() + "\n";
-  return names;
+// Prepared, with a sender and a recipient.
+void Addressed(TcorvFileMailer& m, const SmtpServer& server) {
+  Prepare(m, server);
+  m.From = "a@x.org";
+  m.SendTo = "b@y.org";
 }
-
-// Points the temporary-files folder somewhere else while it lives.
-class TempFolder {
- public:
-  explicit TempFolder(const std::string& path) {
-    const char* old = std::getenv("TMPDIR");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    ::setenv("TMPDIR", path.c_str(), 1);
-  }
-  ~TempFolder() {
-    if (had_)
-      ::setenv("TMPDIR", old_.c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
 
 std::string Check(const std::string& eml, const std::vector<std::string>& files = {}) {
   std::vector<std::string> args = {eml};
@@ -255,9 +235,7 @@ TEST(FileMailerPeers, NestedSendIsBusyAndTheRunningSendGoesOn) {
 TEST(FileMailerPeers, InterruptFromAHandlerEndsTheSend) {
   SmtpServer server;
   TcorvFileMailer m(nullptr);
-  Prepare(m, server);
-  m.From = "a@x.org";
-  m.SendTo = "b@y.org";
+  Addressed(m, server);
   m.MessageText = "body";
   for (const std::string trigger : {"Connecting to mail server.", "RSET", "End"}) {
     SCOPED_TRACE(trigger);
@@ -279,47 +257,6 @@ TEST(FileMailerPeers, InterruptFromAHandlerEndsTheSend) {
   EXPECT_EQ(1, server.Count());
 }
 
-// An exception from any handler ends the send: the component is idle, CharsetMode is back,
-// the temporary message file is gone and the connection closed; the next send goes through.
-TEST(FileMailerPeers, HandlerExceptionEndsTheSendCleanly) {
-  SmtpServer server;
-  peers::TempDir files("tavlin-mail-files");
-  peers::TempDir temp("tavlin-mail-temp");
-  const std::string a = files.Write("a.txt", "text\r\n");
-  TcorvFileMailer m(nullptr);
-  Prepare(m, server);
-  m.CharsetMode = 1;
-  m.From = "a@x.org";
-  m.SendTo = "b@y.org";
-  m.MessageText = "body";
-  m.AddAttachment(a.c_str());
-  struct Stop {};
-  TempFolder folder(temp.path());
-  for (const std::string handler : {"PITrail", "StartTransfer", "Transfer", "EndTransfer"}) {
-    SCOPED_TRACE(handler);
-    auto stop = [&](const char* which) {
-      if (handler == which) throw Stop{};
-    };
-    m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
-      if (code == 0 && d.str() == "DATA") stop("PITrail");
-    };
-    m.OnStartTransfer = [&](TObject*) { stop("StartTransfer"); };
-    m.OnTransfer = [&](TObject*, long) { stop("Transfer"); };
-    m.OnEndTransfer = [&](TObject*) { stop("EndTransfer"); };
-    EXPECT_THROW(m.Send(), Stop);
-    EXPECT_EQ(filemailerIdle, m.Action());
-    EXPECT_EQ(1, m.CharsetMode());
-    EXPECT_EQ("", Listing(temp.path()));
-    EXPECT_EQ(-1, m.SocketHandle());
-  }
-  m.OnPITrail = nullptr;
-  m.OnStartTransfer = nullptr;
-  m.OnTransfer = nullptr;
-  m.OnEndTransfer = nullptr;
-  m.Send();
-  EXPECT_EQ(1, server.Count());
-}
-
 }  // namespace
 
 namespace {
@@ -329,10 +266,8 @@ TEST(FileMailerPeers, JapaneseTextPartWithAnAttachment) {
   peers::TempDir dir("tavlin-mail-files");
   const std::string page = dir.Write("page.htm", "<p>hello</p>\r\n");
   TcorvFileMailer m(nullptr);
-  Prepare(m, server);
+  Addressed(m, server);
   m.CharsetMode = 1;
-  m.From = "a@x.org";
-  m.SendTo = "b@y.org";
   m.MessageText = "\x93\xfa\x96\x7b\x8c\xea";
   m.AddAttachment(page.c_str());
   m.Send();
@@ -362,23 +297,75 @@ TEST(FileMailerPeers, DestroyedByItsOwnHandler) {
 
 namespace {
 
+std::string Listing(const std::string& folder) {
+  std::string names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names += entry.path().filename().string() + "\n";
+  return names;
+}
+
+// Points the temporary-files folder somewhere else while it lives.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& path) {
+    const char* old = std::getenv("TMPDIR");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    ::setenv("TMPDIR", path.c_str(), 1);
+  }
+  ~TempFolder() {
+    if (had_)
+      ::setenv("TMPDIR", old_.c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
 TEST(FileMailerPeers, TheTemporaryMessageFileIsRemovedAfterEverySend) {
   SmtpServer server;
   peers::TempDir files("tavlin-mail-files");
   peers::TempDir temp("tavlin-mail-temp");
   const std::string a = files.Write("a.txt", "text\r\n");
   TcorvFileMailer m(nullptr);
-  Prepare(m, server);
-  m.From = "a@x.org";
-  m.SendTo = "b@y.org";
+  Addressed(m, server);
   m.AddAttachment(a.c_str());
-  bool sawTemp = false;
-  m.OnStartTransfer = [&](TObject*) {
-    sawTemp = sawTemp || !Listing(temp.path()).empty();
-  };
   {
     TempFolder folder(temp.path());
+    // An exception from any handler ends the send all the same: the component is idle,
+    // CharsetMode is back, the file is gone and the connection closed.
+    m.CharsetMode = 1;
+    m.MessageText = "body";
+    struct Stop {};
+    for (const std::string handler : {"PITrail", "StartTransfer", "Transfer", "EndTransfer"}) {
+      SCOPED_TRACE(handler);
+      auto stop = [&](const char* which) {
+        if (handler == which) throw Stop{};
+      };
+      m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+        if (code == 0 && d.str() == "DATA") stop("PITrail");
+      };
+      m.OnStartTransfer = [&](TObject*) { stop("StartTransfer"); };
+      m.OnTransfer = [&](TObject*, long) { stop("Transfer"); };
+      m.OnEndTransfer = [&](TObject*) { stop("EndTransfer"); };
+      EXPECT_THROW(m.Send(), Stop);
+      EXPECT_EQ(filemailerIdle, m.Action());
+      EXPECT_EQ(1, m.CharsetMode());
+      EXPECT_EQ("", Listing(temp.path()));
+      EXPECT_EQ(-1, m.SocketHandle());
+    }
+    EXPECT_EQ(0, server.Count());
+    m.OnPITrail = nullptr;
+    m.OnTransfer = nullptr;
+    m.OnEndTransfer = nullptr;
+    bool sawTemp = false;
+    m.OnStartTransfer = [&](TObject*) {
+      sawTemp = sawTemp || !Listing(temp.path()).empty();
+    };
     m.Send();
+    EXPECT_EQ(1, server.Count());
     EXPECT_TRUE(sawTemp);
     EXPECT_EQ("", Listing(temp.path()));
     // A failed send removes it too.
