@@ -164,6 +164,9 @@ int CFTP::SetAltFile(const char* text) {
 
 const char* CFTP::GetRemotePath() {
   ActionScope scope(*this);
+  // Read between actions, PWD gets a time-out of its own: the last action's deadline has
+  // long passed. Inside an action the action's deadline holds.
+  if (ActionDepth == 1) StartTimeout();
   RemotePath[0] = '\0';
   if (!Firewall.IsConnected()) return RemotePath;
   if (int r = SendCommand("PWD", nullptr)) {

@@ -324,7 +324,8 @@ TYPED_TEST(FTPServer, StoppedTransfersLeaveTheControlConnectionInStep) {
     const std::string data = Pattern(8 * 1024 * 1024, 7);
     WriteFileBytes(this->Remote("stop.bin"), data);
     WriteFileBytes(this->Local("stop.bin"), data);
-    for (int i = 0; i < 300; ++i) WriteFileBytes(this->Remote("entry" + std::to_string(i)), "e");
+    // A listing long enough to be still under way when its first line arrives.
+    for (int i = 0; i < 3000; ++i) WriteFileBytes(this->Remote("entry" + std::to_string(i)), "e");
     struct Case {
       int action;
       const char* event;  // the first event of this kind stops the action
@@ -332,7 +333,7 @@ TYPED_TEST(FTPServer, StoppedTransfersLeaveTheControlConnectionInStep) {
     };
     for (const Case c : {Case{ftpDownload, "Transfer", false}, Case{ftpUpload, "Transfer", false},
                          Case{ftpListDirectoryLong, "Dir ", false}, Case{ftpDownload, "Transfer", true},
-                         Case{ftpListDirectory, "Dir ", true}}) {
+                         Case{ftpUpload, "Transfer", true}, Case{ftpListDirectoryLong, "Dir ", true}}) {
       SCOPED_TRACE(std::to_string(c.action) + (c.timeout ? " time-out" : " interrupt"));
       e.ftp.SetLocalFile(c.action == ftpUpload ? this->Local("stop.bin").c_str() : "");
       e.ftp.SetRemoteFile(c.action == ftpUpload ? "up.bin" : c.action == ftpDownload ? "stop.bin" : "");
