@@ -166,13 +166,13 @@ const char* CFTP::GetRemotePath() {
   ActionScope scope(*this);
   // Read between actions, PWD gets a time-out of its own: the last action's deadline has
   // long passed. Inside an action the action's deadline holds.
-  if (ActionDepth == 1) StartTimeout();
+  const bool outermost = ActionDepth == 1;
+  if (outermost) StartTimeout();
   RemotePath[0] = '\0';
   if (!Firewall.IsConnected()) return RemotePath;
-  if (int r = SendCommand("PWD", nullptr)) {
-    if (ActionDepth == 1) Resync(r);
-    return RemotePath;
-  }
+  const int r = SendCommand("PWD", nullptr);
+  if (outermost) EndAction(r);
+  if (r) return RemotePath;
   char* open = std::strchr(Reply.Text(), '"');
   if (!open || !open[1]) return RemotePath;
   char* close = std::strchr(open + 1, '"');
@@ -310,7 +310,7 @@ int CFTP::DoAction(int code) {
   int result = 0;
   if (!Firewall.IsConnected() && code != ftpIdle && code != ftpLogon && code != ftpLogoff) {
     result = DoAction(ftpLogon);
-    if (result == CORV_INTERRUPTED) return ActionDepth == 1 ? Resync(result) : result;
+    if (result == CORV_INTERRUPTED) return ActionDepth == 1 ? EndAction(result) : result;
   }
   if (result == 0) {
     CurrentAction = static_cast<std::uint8_t>(code);
@@ -330,7 +330,27 @@ int CFTP::DoAction(int code) {
   } else {
     AfterAction();
   }
-  return ActionDepth == 1 ? Resync(result) : result;
+  return ActionDepth == 1 ? EndAction(result) : result;
+}
+
+int CFTP::EndAction(int result) {
+  result = Resync(result);
+  // Between actions the server speaks only to close (421): reading what it sends then lets
+  // the close be seen, so Connected reads 0.
+  if (Firewall.IsConnected()) SetAcceptData(true);
+  return result;
+}
+
+int CFTP::OnDataIn(const char* data, WORD length, bool eol) {
+  if (ActionDepth > 0) return CIPPortMsg::OnDataIn(data, length, eol);
+  if (!IdleLine) Reply.Set(0u);
+  IdleLine = !eol;
+  CIPPortMsg::OnDataIn(data, length, eol);
+  if (eol) {
+    FirePITrail(1, Reply.Text());
+    if (std::strncmp(Reply.Text(), "421", 3) == 0) Connect(false);
+  }
+  return 0;
 }
 
 int CFTP::Resync(int result) {

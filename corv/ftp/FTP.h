@@ -145,6 +145,7 @@ class CFTP : public CIPPortMsg {
   int FireDisconnected(WORD code, const char* text) override;
   int FireError(WORD code, const char* text) override;
   int OnReplyWait() override;
+  int OnDataIn(const char* data, WORD length, bool eol) override;
 
   virtual int FireDirList(const char* dirEntry, const char* fileName, bool isDir, std::int32_t fileSize, const char* fileTime);
   virtual int FireEndTransfer();
@@ -176,6 +177,8 @@ class CFTP : public CIPPortMsg {
   // Brings the control connection back in step after a failed action that left a reply owed,
   // or closes it; keeps the action's result and text.
   int Resync(int result);
+  // The end of the outermost action: back in step, then listening while idle.
+  int EndAction(int result);
   int Transfer(std::uint8_t kind, const char* command, bool restart);
   int CheckUpload(int code);
 
@@ -186,6 +189,7 @@ class CFTP : public CIPPortMsg {
 
   bool TransferWaiting;  // the transfer command waits for its reply
   bool ReplyOwed = false;  // a command went out and its final reply has not been read
+  bool IdleLine = false;   // a line that came between actions is partly in the reply
   std::uint32_t Aborts;   // counts aborts, so a command that an abort overtook can tell
   DynStr AbortReply;      // the reply that ended the aborted transfer
   DynStr ErrorLine;

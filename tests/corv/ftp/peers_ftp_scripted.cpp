@@ -364,6 +364,20 @@ TEST(FTPScripted, A421ClosesTheControlConnection) {
   }
   // The server is gone: the next command logs on afresh and fails with the connect's error.
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 10061) << e.Error();
+
+  // Between actions: the 421 of a server that drops an idle connection is read, and the
+  // close is seen as soon as the program's loop runs.
+  ScriptedServer idle;
+  idle.Accept().Send("220 hi\r\n").Gate(1).Send("421 Timeout.\r\n").Close();
+  idle.Start();
+  Aim(e, idle);
+  ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
+  e.sink.Clear();
+  idle.Open(1);
+  for (int i = 0; i < 500 && e.ftp.Firewall.IsConnected(); ++i) e.ftp.CWsock::DoEvents(10, e.ftp.Window);
+  EXPECT_FALSE(e.ftp.Firewall.IsConnected());
+  EXPECT_EQ(e.sink.events, (std::vector<std::string>{"Trail 1 421 Timeout.", "Trail 2 Disconnected."}));
+  EXPECT_STREQ(e.ftp.Reply.Text(), "421 Timeout.");
 }
 
 TEST(FTPScripted, RefusedConnection) {
