@@ -149,6 +149,38 @@ TEST(FTPScripted, PassiveRepliesAndDownloadEvents) {
   EXPECT_EQ("", data.failures());
 }
 
+TEST(FTPScripted, ThroughAProxyThePassiveAddressIsTheReplys) {
+  // There the control connection's peer is the proxy; the data server listens elsewhere.
+  ScriptedServer data("127.0.0.2");
+  data.Accept().Send("abc").Close();
+  data.Start();
+  ScriptedServer s;
+  s.Accept()
+      .Expect(std::string("\x05\x01\x00", 3))
+      .Send(std::string("\x05\x00", 2))
+      .Expect(std::string("\x05\x01\x00\x01\x7f\x00\x00\x01\x08\x49", 10))
+      .Send(std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x15", 10) + "220 hi\r\n")
+      .Expect("PASV\r\n")
+      .Send(PasvReply(data.port(), "127,0,0,2"))
+      .Expect("RETR f\r\n")
+      .Send("150 go\r\n")
+      .Run([&](int) { data.WaitDone(); })
+      .Send("226 sent\r\n");
+  s.Start();
+  Engine e;
+  e.ftp.Firewall.FirewallType = fwSOCKS5;
+  ASSERT_EQ(0, e.ftp.Firewall.SetFirewallHost("127.0.0.1"));
+  e.ftp.Firewall.FirewallPort = static_cast<WORD>(s.port());
+  e.ftp.RemotePort = 2121;
+  e.ftp.Passive = 1;
+  e.ftp.SetRemoteFile("f");
+  EXPECT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(e.sink.body, "abc");
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+  EXPECT_EQ("", data.failures());
+}
+
 TEST(FTPScripted, LongAndUnendedListingLinesArriveWhole) {
   const std::string longName(3000, 'L');
   ScriptedServer data;
