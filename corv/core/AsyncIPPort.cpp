@@ -372,6 +372,7 @@ LRESULT CAsyncIPPort::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case ws::FD_CLOSE:
       DoRead(kReadToEnd);
+      Firewall.ProxyClosed();
       Disconnect(static_cast<LONG>(word));
       break;
     default:
@@ -450,6 +451,7 @@ int CAsyncIPPort::DoRead(int mode) {
     InRead = false;
     if (mode == kReadNotified) {
       DeferredClose = false;
+      Firewall.ProxyClosed();
       return Disconnect(DeferredCloseWord);
     }
     return 0;

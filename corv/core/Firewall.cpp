@@ -97,11 +97,22 @@ int CFirewall::SendRequest(const void* data, std::uint32_t length) {
   return Owner->Send(static_cast<const char*>(data), length, 0, false);
 }
 
-void CFirewall::Fail(const char* text) {
-  Owner->ErrorHook(CORV_FIREWALL_FAILED, text);
+void CFirewall::Report(const char* text) {
+  // A copy: the text may lie in the reply, which a handler that closes the port empties.
+  if (FailureText.SetText(text) != 0) FailureText.Set(0u);
+  Owner->ErrorHook(CORV_FIREWALL_FAILED, FailureText.IsEmpty() ? text : FailureText.Text());
   Pending = false;
   Owner->ConnectedHook(CORV_FIREWALL_FAILED);
+}
+
+void CFirewall::Fail(const char* text) {
+  Report(text);
   Owner->Connect(false);
+}
+
+void CFirewall::ProxyClosed() {
+  // Nobody else would end the connect: its waiter would wait for ever.
+  if (Pending) Report("the proxy closed the connection during the handshake");
 }
 
 bool CFirewall::ResolveRemote(DWORD* address) {
@@ -130,6 +141,7 @@ bool CFirewall::CheckRemoteHostText() {
 
 void CFirewall::Start(WORD error) {
   Reply.Set(0u);
+  FailureText.Set(0u);
   if (error != 0) {
     Pending = false;
     Owner->ConnectedHook(error);
@@ -262,7 +274,9 @@ int CFirewall::DataIn(const char* data, WORD length, bool eol) {
       Socks4Reply(eol);
       break;
     case fwSOCKS5:
-      Socks5Reply(eol);
+      // The proxy may send its next reply in the same segment as the one before.
+      while (Socks5Step(eol)) {
+      }
       break;
     default:
       break;
@@ -294,9 +308,9 @@ int CFirewall::TunnelReply(bool eol) {
     while (i < n && text[i] != ' ') ++i;
     while (i < n && text[i] == ' ') ++i;
     if (i >= n || text[i] != '2') {
-      Pending = false;
-      Owner->ErrorHook(CORV_FIREWALL_FAILED, text);
-      return Owner->ConnectedHook(CORV_FIREWALL_FAILED);
+      // Left open, the connection would read as linked to the far server.
+      Fail(text);
+      return 0;
     }
   }
   std::uint32_t end = EndOfHeader(text, n);
@@ -335,12 +349,12 @@ void CFirewall::Socks4Reply(bool eol) {
   }
 }
 
-void CFirewall::Socks5Reply(bool eol) {
+bool CFirewall::Socks5Step(bool eol) {
   const auto* p = reinterpret_cast<const unsigned char*>(Reply.Text());
   std::uint32_t n = Reply.Length();
   switch (Socks5Stage) {
     case 1: {
-      if (n < 2) return;
+      if (n < 2) return false;
       unsigned method = p[1];
       if (method == 0) {
         Socks5Stage = 3;
@@ -360,7 +374,7 @@ void CFirewall::Socks5Reply(bool eol) {
         if (!r) r = request.Append(FirewallPassword.Text(), pl);
         if (r) {
           Fail("Out of memory.");
-          return;
+          return false;
         }
         Socks5Stage = 2;
         Reply.Set(n - 2, Reply.Text() + 2);
@@ -370,21 +384,21 @@ void CFirewall::Socks5Reply(bool eol) {
       } else {
         Fail("unknown firewall authentication method");
       }
-      return;
+      return Pending;
     }
     case 2: {
-      if (n < 2) return;
+      if (n < 2) return false;
       unsigned status = p[1];
       if (status != 0) {
         char text[64];
         wsprintfA(text, "firewall authentication failed: %d", static_cast<int>(status));
         Fail(text);
-        return;
+        return false;
       }
+      // What follows the two bytes is the start of the connect reply.
+      Reply.Set(n - 2, Reply.Text() + 2);
       SendSocks5Connect();
-      Socks5Stage = 3;
-      Reply.Set(0u);
-      return;
+      return Pending;
     }
     case 3: {
       // The bound address decides the reply's length: IPv4 10, IPv6 22, a name 7 + its
@@ -392,7 +406,7 @@ void CFirewall::Socks5Reply(bool eol) {
       std::uint32_t need = 10;
       if (n >= 4 && p[3] == 4) need = 22;
       if (n >= 5 && p[3] == 3) need = 7u + p[4];
-      if (n < need) return;
+      if (n < need) return false;
       Pending = false;
       unsigned code = p[1];
       if (code != 0) {
@@ -403,13 +417,13 @@ void CFirewall::Socks5Reply(bool eol) {
           known = text;
         }
         Fail(known);
-        return;
+        return false;
       }
       Owner->ConnectedHook(0);
       PutBack(need, eol);
-      return;
+      return false;
     }
     default:
-      return;
+      return false;
   }
 }

@@ -44,6 +44,8 @@ class CFirewall {
 
   // Reports 118 with the text, then disconnects.
   void Fail(const char* text);
+  // The proxy closed or reset the connection: a negotiation still pending has failed.
+  void ProxyClosed();
   bool ResolveRemote(DWORD* address);
   void SendSocks5Connect();
 
@@ -57,6 +59,9 @@ class CFirewall {
   DynStr FirewallPassword;
   DynStr FirewallData;
   DWORD FirewallAddr;  // network order; 0: none
+  // The text of the last failed negotiation, kept until the next one starts: the failure
+  // the engine returns carries it.
+  DynStr FailureText;
 
  private:
   void StartTunnel();
@@ -64,7 +69,10 @@ class CFirewall {
   void StartSocks5();
   int TunnelReply(bool eol);
   void Socks4Reply(bool eol);
-  void Socks5Reply(bool eol);
+  // False while the reply in hand is incomplete or the negotiation has ended.
+  bool Socks5Step(bool eol);
+  // Reports 118 with the text; the connection stays as it is.
+  void Report(const char* text);
   // Hands the bytes after the proxy's reply back to the engine's receive buffer.
   void PutBack(std::uint32_t offset, bool eol);
   int SendRequest(const void* data, std::uint32_t length);

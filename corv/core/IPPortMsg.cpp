@@ -51,6 +51,9 @@ int CIPPortMsg::ConnectAndWait() {
     }
     if (Firewall.IsConnected() || ConnectCode != 0) {
       SetAcceptData(true);
+      // The proxy's own words say more than the code's generic text.
+      if (ConnectCode == CORV_FIREWALL_FAILED && !Firewall.FailureText.IsEmpty())
+        ErrorText = Firewall.FailureText.Text();
       return ConnectCode;
     }
   }

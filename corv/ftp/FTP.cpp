@@ -176,11 +176,10 @@ const char* CFTP::GetRemotePath() {
   char* open = std::strchr(Reply.Text(), '"');
   if (!open || !open[1]) return RemotePath;
   char* close = std::strchr(open + 1, '"');
-  if (close) {
-    *close = '\0';
-    Reply.Set(static_cast<std::uint32_t>(close - Reply.Text()));
-  }
+  if (close) *close = '\0';
+  // Copied before the reply is cut: cutting may move it out of the block open points into.
   CopyName(RemotePath, open + 1);
+  if (close) Reply.Set(static_cast<std::uint32_t>(close - Reply.Text()));
   return RemotePath;
 }
 
@@ -227,6 +226,13 @@ int CFTP::Overtaken() {
 }
 
 int CFTP::SendCommand(const char* name, const char* argument) {
+  // Handlers run before the line is sent, and may set the field the text lies in.
+  DynStr nameCopy;
+  DynStr argumentCopy;
+  if (name && nameCopy.SetText(name) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
+  if (argument && argumentCopy.SetText(argument) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
+  if (name) name = nameCopy.Text();
+  if (argument) argument = argumentCopy.Text();
   const bool abor = name && std::strcmp(name, "ABOR") == 0;
   const std::uint32_t aborts = Aborts;
   if (name) {
@@ -562,11 +568,19 @@ int CFTP::OpenDataConnection() {
   const char* open = std::strchr(Reply.Text(), '(');
   if (std::strncmp(Reply.Text(), "227", 3) != 0 || !open) {
     FireError(FTP_REPLY_FAILED, "Unexpected server reply.");
+    SetFixedErrorText("Unexpected server reply.");
     return FTP_REPLY_FAILED;
   }
   const char* cursor = open + 1;
   WORD n[6];
   for (WORD& v : n) v = ReadNumber(&cursor);
+  // The data connection goes to the control connection's peer: followed as given, the reply
+  // could aim the client at any host and port of its network. Through a proxy that peer is
+  // the proxy, so there the reply's address stands.
+  if (Firewall.FirewallType == fwNone && RemoteAddr != 0) {
+    const auto* b = reinterpret_cast<const unsigned char*>(&RemoteAddr);
+    for (int i = 0; i < 4; ++i) n[i] = b[i];
+  }
   char host[32];
   std::snprintf(host, sizeof host, "%d.%d.%d.%d", n[0], n[1], n[2], n[3]);
   Data.SetRemotePort(static_cast<WORD>((n[4] << 8) + n[5]));

@@ -117,9 +117,12 @@ void CHTTP::ResetResponseState() {
 
 int CHTTP::RunAction(int action) {
   ResetResponseState();
+  // Handlers run while the request is made, and may set the method the verb lies in.
+  DynStr method;
+  if (method.Set(HTTPMethod.Length(), HTTPMethod.Text()) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
   Action = static_cast<std::uint8_t>(action);
   int result = 0;
-  auto verb = [this](const char* standard) { return HTTPMethod.IsEmpty() ? standard : HTTPMethod.Text(); };
+  auto verb = [&method](const char* standard) { return method.IsEmpty() ? standard : method.Text(); };
   switch (action) {
     case 1:
       result = RequestNoBody(verb("GET"));
@@ -232,7 +235,10 @@ int CHTTP::SendHeaderLine(const char* name, const char* value) {
 }
 
 int CHTTP::RequestWithBody(const char* verb) {
-  ContentLength = PostData.Length();
+  // Sent from a copy: a handler may set PostData while the body is on its way.
+  DynStr body;
+  if (body.Set(PostData.Length(), PostData.Text()) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
+  ContentLength = body.Length();
   int r = SendRequestHeaders(verb);
   if (r != 0) return r;
   if (!ContentType.IsEmpty() && (r = SendHeaderLine("Content-Type: ", ContentType.Text())) != 0) {
@@ -255,10 +261,9 @@ int CHTTP::RequestWithBody(const char* verb) {
   std::snprintf(length, sizeof length, "Content-Length: %lu\r\n\r\n",
                 static_cast<unsigned long>(ContentLength));
   if ((r = SendAndWait(length, static_cast<std::int32_t>(std::strlen(length)), true)) != 0) return r;
-  if (!PostData.IsEmpty() || !AttachedFile.IsEmpty()) {
+  if (!body.IsEmpty() || !AttachedFile.IsEmpty()) {
     FireStartTransfer(0);
-    if (!PostData.IsEmpty() &&
-        (r = SendAndWait(PostData.Text(), static_cast<std::int32_t>(PostData.Length()), true)) != 0) {
+    if (!body.IsEmpty() && (r = SendAndWait(body.Text(), static_cast<std::int32_t>(body.Length()), true)) != 0) {
       return r;
     }
     if (!AttachedFile.IsEmpty() && (r = SendFile(AttachedFile.Text(), fileSize)) != 0) return r;

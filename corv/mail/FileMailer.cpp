@@ -147,7 +147,10 @@ int CFileMailer::BuildMultipart(DynStr& headers, int charsetMode, char* tempName
   int r = Mime.DoAction(kMIMEReset);
   if (r) return r;
   if (Mime.parts.SetCount(static_cast<int>(n + 1))) return SetErrorText(CORV_OUT_OF_MEMORY);
-  if ((r = Mime.SetPartData(0, UserText.Text(), UserText.Length())) != 0) return r;
+  // The text's line ends go out as CR LF, as in a plain message; the files keep their bytes.
+  DynStr lines;
+  if (SetMailText(lines, UserText.Text(), UserText.Length(), false)) return SetErrorText(CORV_OUT_OF_MEMORY);
+  if ((r = Mime.SetPartData(0, lines.Text(), lines.Length())) != 0) return r;
   CMIMEPart* text = Mime.parts.Get(0);
   if (!text) {
     SetFixedErrorText("Invalid PartIdx");
@@ -172,7 +175,7 @@ int CFileMailer::BuildMultipart(DynStr& headers, int charsetMode, char* tempName
   if (Mime.message.SetText(tempName)) return SetErrorText(CORV_OUT_OF_MEMORY);
   if ((r = Mime.DoAction(kMIMEEncodeFile)) != 0) return r;
   // The caller's last line must end before the MIME lines start a header of their own.
-  if (!headers.IsEmpty() && headers.EnsureTrailingCRLF()) return SetErrorText(CORV_OUT_OF_MEMORY);
+  if (!headers.IsEmpty() && EndHeaderLines(headers)) return SetErrorText(CORV_OUT_OF_MEMORY);
   if (headers.Append(Mime.messageHeaders.Text(), Mime.messageHeaders.Length()))
     return SetErrorText(CORV_OUT_OF_MEMORY);
   if ((r = CSMTP::SetMessageText(kPreamble)) != 0) return r;

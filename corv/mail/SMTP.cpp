@@ -20,24 +20,43 @@ const char* ReplyRest(const DynStr& reply) { return reply.Length() > 4 ? reply.T
 
 }  // namespace
 
-std::uint32_t CountDotLines(const char* text, std::uint32_t length) {
-  std::uint32_t count = 0;
-  for (std::uint32_t i = 0; i < length; ++i)
-    if (text[i] == '.' && (i == 0 || text[i - 1] == '\n')) ++count;
-  return count;
+std::uint32_t PutMailText(char* out, const char* text, std::uint32_t length, char& previous, bool stuff) {
+  std::uint32_t n = 0;
+  char prev = previous;
+  auto put = [&](char c) {
+    if (out) out[n] = c;
+    ++n;
+  };
+  for (std::uint32_t i = 0; i < length; ++i) {
+    const char c = text[i];
+    if (prev == '\r' && c != '\n') put('\n');
+    if (c == '\n' && prev != '\r') put('\r');
+    // The server takes one dot off only after CR LF: stuffing after a bare line end would
+    // reach the recipient doubled.
+    if (stuff && c == '.' && (prev == '\n' || prev == '\r')) put('.');
+    put(c);
+    prev = c;
+  }
+  previous = prev;
+  return n;
 }
 
-int SetDotStuffed(DynStr& out, const char* text, std::uint32_t length) {
+int SetMailText(DynStr& out, const char* text, std::uint32_t length, bool stuff) {
   if (!text) length = 0;
-  const std::uint64_t room = std::uint64_t(length) + CountDotLines(text, length) + 4;
+  char previous = '\n';
+  const std::uint64_t room = std::uint64_t{PutMailText(nullptr, text, length, previous, stuff)} + 1;
   if (room > 0xFFFFFFF0u || out.Set(static_cast<std::uint32_t>(room))) return CORV_OUT_OF_MEMORY;
-  char* o = out.Text();
-  std::uint32_t n = 0;
-  for (std::uint32_t i = 0; i < length; ++i) {
-    if (text[i] == '.' && (i == 0 || text[i - 1] == '\n')) o[n++] = '.';
-    o[n++] = text[i];
-  }
+  previous = '\n';
+  std::uint32_t n = PutMailText(out.Text(), text, length, previous, stuff);
+  if (previous == '\r') out.Text()[n++] = '\n';
   return out.Set(n);
+}
+
+int EndHeaderLines(DynStr& headers) {
+  const std::uint32_t n = headers.Length();
+  // A trailing bare CR is a line end that EnsureTrailingCRLF would keep and add to.
+  if (n && headers.Text()[n - 1] == '\r' && headers.Set(n - 1)) return CORV_OUT_OF_MEMORY;
+  return headers.EnsureTrailingCRLF();
 }
 
 CSMTP::CSMTP() : CurrentAction(0), InData(0), MaxHeaderLength(72), TrailLine{}, Ehlo(-1) {}
@@ -253,6 +272,12 @@ int CSMTP::DisconnectAction() {
 
 int CSMTP::SendCommand(const char* verb, const char* args) {
   ClearErrorText();
+  // Handlers run before the line is sent, and may set the field the text lies in.
+  DynStr verbCopy;
+  DynStr argsCopy;
+  if ((verb && verbCopy.SetText(verb)) || (args && argsCopy.SetText(args))) return SetErrorText(CORV_OUT_OF_MEMORY);
+  if (verb) verb = verbCopy.Text();
+  if (args) args = argsCopy.Text();
   if (verb) {
     if (HasLineBreak(verb) || HasLineBreak(args)) {
       SetFixedErrorText(kBadLineText);
@@ -309,9 +334,9 @@ int CSMTP::SetMessageText(const char* text, std::uint32_t length) {
   if (CharsetMode == 1) {
     DynStrJ converted;
     if (converted.ShiftJISToJIS(text, length)) return SetErrorText(CORV_OUT_OF_MEMORY);
-    return SetDotStuffed(MessageText, converted.Text(), converted.Length()) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
+    return SetMailText(MessageText, converted.Text(), converted.Length(), true) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
   }
-  return SetDotStuffed(MessageText, text, length) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
+  return SetMailText(MessageText, text, length, true) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
 }
 
 // ---- the mail transaction ----
@@ -403,16 +428,17 @@ int CSMTP::SendHeaderBlock() {
     field("\r\nCc: ", Cc);
     if (ok) ok = !block.Append("\r\n");
     if (ok && !OtherHeaders.IsEmpty())
-      ok = !OtherHeaders.EnsureTrailingCRLF() && !block.Append(OtherHeaders.Text(), OtherHeaders.Length());
+      ok = !EndHeaderLines(OtherHeaders) && !block.Append(OtherHeaders.Text(), OtherHeaders.Length());
     if (ok && CharsetMode == 1 && !std::strstr(OtherHeaders.Text(), "Content-Type:"))
       ok = !block.Append("Content-Type: text/plain; charset=iso-2022-jp\r\n");
     if (ok) ok = !block.Append("\r\n");
   }
   if (!ok) return SetErrorText(CORV_OUT_OF_MEMORY);
   // A header line of the caller's that begins with "." would otherwise read as the end of
-  // the message, or lose its dot.
+  // the message, or lose its dot; a bare line end of the caller's would reach the server as
+  // no line end at all.
   DynStr stuffed;
-  if (SetDotStuffed(stuffed, block.Text(), block.Length())) return SetErrorText(CORV_OUT_OF_MEMORY);
+  if (SetMailText(stuffed, block.Text(), block.Length(), true)) return SetErrorText(CORV_OUT_OF_MEMORY);
   return SendAndWait(stuffed.Text(), static_cast<std::int32_t>(stuffed.Length()), true);
 }
 
@@ -437,21 +463,6 @@ int CSMTP::SendBody() {
   return 0;
 }
 
-int CSMTP::SendStuffed(const char* data, std::uint32_t n, char& previous) {
-  std::uint32_t from = 0;
-  int r;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    if (data[i] == '.' && previous == '\n') {
-      if (i > from && (r = SendAndWait(data + from, static_cast<std::int32_t>(i - from), false)) != 0) return r;
-      if ((r = SendAndWait("..", 2, false)) != 0) return r;
-      from = i + 1;
-    }
-    previous = data[i];
-  }
-  if (n > from) return SendAndWait(data + from, static_cast<std::int32_t>(n - from), false);
-  return 0;
-}
-
 int CSMTP::SendFile(const char* fileName) {
   HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -464,7 +475,8 @@ int CSMTP::SendFile(const char* fileName) {
   int r = 0;
   if (size == INVALID_FILE_SIZE) r = SMTP_FILE_READ;
   DynStr block;
-  if (!r && block.Set(kFileBlock)) r = SetErrorText(CORV_OUT_OF_MEMORY);
+  DynStr out;
+  if (!r && (block.Set(kFileBlock) || out.Set(2 * kFileBlock + 1))) r = SetErrorText(CORV_OUT_OF_MEMORY);
   char previous = '\n';
   for (DWORD done = 0; !r && done < size;) {
     const DWORD want = size - done < kFileBlock ? size - done : kFileBlock;
@@ -474,16 +486,23 @@ int CSMTP::SendFile(const char* fileName) {
       r = SMTP_FILE_READ;
       break;
     }
-    if ((r = SendStuffed(block.Text(), got, previous)) != 0) break;
+    const std::uint32_t n = PutMailText(out.Text(), block.Text(), got, previous, true);
+    if ((r = SendAndWait(out.Text(), static_cast<std::int32_t>(n), false)) != 0) break;
     done += got;
     r = ReportProgress(done);
   }
+  // A CR that ended the file still lacks its LF.
+  if (!r && previous == '\r') r = SendAndWait("\n", 1, false);
   CloseHandle(file);
   if (r != CORV_INTERRUPTED) ProgressRelay = false;
   return r;
 }
 
 int CSMTP::SendRecipients(const char* list, std::uint32_t length, bool fatal) {
+  // A handler of one RCPT exchange may set the list the addresses are read from.
+  DynStr copy;
+  if (copy.Set(list ? length : 0, list)) return SetErrorText(CORV_OUT_OF_MEMORY);
+  list = copy.Text();
   int result = 0;
   std::uint32_t start = 0, end = 0;
   bool have = false, inQuotes = false, ignoring = false;

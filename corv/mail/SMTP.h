@@ -33,9 +33,16 @@ enum SMTPAction : int {
   kSMTPCommand = 10,
 };
 
-// Lines beginning with "." get a second one; only LF starts a line. Replaces out. 0 or 200.
-int SetDotStuffed(DynStr& out, const char* text, std::uint32_t length);
-std::uint32_t CountDotLines(const char* text, std::uint32_t length);
+// Text as it goes out in a message: every line end CR LF (a bare CR or a bare LF becoming
+// CR LF) and, with stuff, a "." that begins a line doubled. previous is the byte before the
+// text ('\n' at a line start) and is carried from piece to piece; a CR that ends a piece gets
+// its LF from the next one, or from the caller at the end. Returns the bytes written to out,
+// at most 2 * length + 1; a null out only counts them.
+std::uint32_t PutMailText(char* out, const char* text, std::uint32_t length, char& previous, bool stuff);
+// Replaces out with the whole text so converted. 0 or 200.
+int SetMailText(DynStr& out, const char* text, std::uint32_t length, bool stuff);
+// Ends a text of header lines with exactly one line end, where a bare CR ends a line too.
+int EndHeaderLines(DynStr& headers);
 
 class CSMTP : public CIPPortMsgPlusFile {
  public:
@@ -102,5 +109,4 @@ class CSMTP : public CIPPortMsgPlusFile {
   int SendHeaderBlock();
   int SendBody();
   int ReportProgress(std::uint32_t bytes);
-  int SendStuffed(const char* data, std::uint32_t n, char& previous);
 };

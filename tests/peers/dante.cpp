@@ -45,7 +45,7 @@ void Dante::EnsureSocksUser() {
   }
 }
 
-Dante::Dante(bool requireAuth) {
+Dante::Dante(bool requireAuth, bool blockClients) {
   std::string bin = FindBinary("danted");
   if (requireAuth) EnsureSocksUser();
   for (int attempt = 0;; ++attempt) {
@@ -63,7 +63,9 @@ Dante::Dante(bool requireAuth) {
         "\n"
         "user.privileged: root\n"
         "user.unprivileged: nobody\n"
-        "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+        "client " +
+        std::string(blockClients ? "block" : "pass") +
+        " { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
         // SOCKS4 carries no password: it passes only when no authentication is asked for.
         "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n}\n";
     std::string file = dir_.Write("danted.conf", conf);

@@ -14,7 +14,8 @@ class Dante {
   static constexpr const char* SocksUser = "tavlinsocks";
   static constexpr const char* SocksPassword = "Socks-pw-7731";
 
-  explicit Dante(bool requireAuth = false);
+  // With blockClients every client is turned away: danted closes its connection unanswered.
+  explicit Dante(bool requireAuth = false, bool blockClients = false);
   int port() const { return port_; }
   std::string log() const { return Tail(dir_.File("danted.log")); }
 

@@ -17,7 +17,8 @@
 namespace peers {
 namespace {
 
-int ListenLoopback(int* port) {
+// host is a dotted address of the loopback range.
+int ListenLoopback(int* port, const char* host = "127.0.0.1") {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw PeerError(std::string("socket: ") + std::strerror(errno));
   int one = 1;
@@ -25,12 +26,13 @@ int ListenLoopback(int* port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::inet_pton(AF_INET, host, &a.sin_addr);
   socklen_t len = sizeof a;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
     int e = errno;
     ::close(fd);
-    throw PeerError(std::string("cannot listen on 127.0.0.1: ") + std::strerror(e));
+    throw PeerError(std::string("cannot listen on ") + host + ": " + std::strerror(e));
   }
   *port = ntohs(a.sin_port);
   return fd;
@@ -66,8 +68,8 @@ std::string Printable(const std::string& s) {
 
 }  // namespace
 
-ScriptedServer::ScriptedServer() {
-  listen_ = ListenLoopback(&port_);
+ScriptedServer::ScriptedServer(const char* host) {
+  listen_ = ListenLoopback(&port_, host);
   if (::pipe2(wake_, O_CLOEXEC) != 0) throw PeerError("pipe2 failed");
 }
 

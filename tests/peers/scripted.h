@@ -17,7 +17,8 @@ namespace peers {
 
 class ScriptedServer {
  public:
-  ScriptedServer();
+  // host: where it listens, an address of the loopback range.
+  explicit ScriptedServer(const char* host = "127.0.0.1");
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;

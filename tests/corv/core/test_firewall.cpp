@@ -57,6 +57,8 @@ class Firewall : public ::testing::Test {
     EXPECT_EQ(118, port.ConnectAndWait());
     EXPECT_TRUE(port.Has("error 118 " + text)) << (port.events.empty() ? "" : port.events[0]);
     EXPECT_TRUE(port.Has("connected 118 [118] (no description available)"));
+    // What the engine returns carries the same text.
+    EXPECT_EQ(text, port.GetErrorText());
     // Closed by the time the wait returns: a failure found inside a read pass must not leave
     // the socket open and reading as connected.
     EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
@@ -408,14 +410,91 @@ TEST_F(Firewall, TunnelCredentialsAndHostOfAnyLength) {
   EXPECT_EQ("", server.failures());
 }
 
-TEST_F(Firewall, TunnelRefusalLeavesTheConnectionOpen) {
+TEST_F(Firewall, TunnelRefusalClosesTheConnection) {
   const std::string reply = "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n";
-  server.Accept().Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n").Send(reply).Stall().Start();
+  server.Accept()
+      .Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n")
+      .Send(reply)
+      .ReadUntilClosed()
+      .Accept()
+      .Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n")
+      .Send("HTTP/1.0 200 OK\r\n\r\n220 far\r\n")
+      .Stall()
+      .Start();
   Through(fwTunnel);
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
   EXPECT_EQ(118, port.ConnectAndWait());
   EXPECT_TRUE(port.Has("error 118 " + reply));
-  EXPECT_TRUE(port.Firewall.IsConnected());
-  EXPECT_NE(ws::INVALID_SOCKET, port.Socket);
+  EXPECT_EQ(reply, port.GetErrorText());
+  // Left open, the next action would send its traffic to the proxy as if to the far server.
+  EXPECT_FALSE(port.Firewall.IsConnected());
+  EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_EQ(0, port.WaitForLine());
+  EXPECT_EQ("220 far", ReplyText());
+  EXPECT_EQ(2, server.connections());
+  EXPECT_EQ("", server.failures());
+}
+
+TEST_F(Firewall, ProxyThatClosesDuringTheHandshakeEndsTheConnect) {
+  const std::string requests[] = {"CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n", Bytes({4, 1}) + kTarget4 + Bytes({0}),
+                                  Bytes({5, 1, 0})};
+  const BYTE types[] = {fwTunnel, fwSOCKS4, fwSOCKS5};
+  for (int i = 0; i < 3; ++i) {
+    for (bool reset : {false, true}) {
+      peers::ScriptedServer proxy;
+      // Half a reply first: the close comes in the middle of it.
+      proxy.Accept().Expect(requests[i]).Send(i == 0 ? "HTTP/1.0 200" : Bytes({i == 1 ? 0 : 5}));
+      if (reset)
+        proxy.Reset();
+      else
+        proxy.Close();
+      proxy.Start();
+      RecordingPort p;
+      ASSERT_TRUE(p.Init());
+      p.SetTimeout(20);
+      p.StartTimeout();
+      p.Firewall.FirewallType = types[i];
+      ASSERT_EQ(0, p.Firewall.SetFirewallHost("127.0.0.1"));
+      p.Firewall.FirewallPort = static_cast<WORD>(proxy.port());
+      Aim(p, 2121);
+      EXPECT_EQ(118, p.ConnectAndWait()) << i << reset;
+      EXPECT_EQ(std::string("the proxy closed the connection during the handshake"), p.GetErrorText());
+      EXPECT_TRUE(p.Has("error 118 the proxy closed the connection during the handshake"));
+      EXPECT_FALSE(p.Firewall.IsConnected());
+      EXPECT_EQ(ws::INVALID_SOCKET, p.Socket);
+      EXPECT_EQ("", proxy.failures());
+    }
+  }
+}
+
+TEST_F(Firewall, Socks5RepliesThatArriveTogether) {
+  // The method reply, the connect reply and the far server's greeting in one segment; then
+  // the authentication reply with the connect reply behind it.
+  server.Accept()
+      .Expect(Bytes({5, 1, 0}))
+      .Send(Bytes({5, 0}) + kSocks5Ok + "220 one\r\n")
+      .Expect(kSocks5Connect)
+      .ReadUntilClosed()
+      .Accept()
+      .Expect(Bytes({5, 2, 0, 2}))
+      .Send(Bytes({5, 2}))
+      .Expect(Bytes({1, 1}) + "u" + Bytes({1}) + "p")
+      .Send(Bytes({1, 0}) + kSocks5Ok + "220 two\r\n")
+      .Expect(kSocks5Connect)
+      .Stall()
+      .Start();
+  Through(fwSOCKS5);
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  for (const char* greeting : {"220 one", "220 two"}) {
+    ASSERT_EQ(0, port.ConnectAndWait()) << greeting;
+    ASSERT_EQ(0, port.WaitForLine());
+    EXPECT_EQ(greeting, ReplyText());
+    port.Connect(false);
+    port.Firewall.SetFirewallUser("u");
+    port.Firewall.SetFirewallPassword("p");
+  }
+  EXPECT_EQ("", server.failures());
 }
 
 TEST_F(Firewall, ErrorAtConnectPassesUnchanged) {

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "corv/ftp/Corvftp.h"
+#include "tests/peers/dante.h"
 #include "tests/peers/ftp.h"
 #include "tests/peers/process.h"
 #include "tests/peers/scripted.h"
+#include "tests/peers/tinyproxy.h"
 
 namespace {
 
@@ -443,6 +445,41 @@ TEST(CorvFTPLogon, RefusedConnection) {
   EXPECT_EQ(f.Action(), ftpIdle);
 }
 
+TEST(CorvFTPLogon, ProxyFailuresRaiseWhatTheProxySaid) {
+  peers::Tinyproxy tunnel({"corv", "tunnel-pw"});
+  peers::Dante socks;
+  peers::Dante turnsAway(false, true);
+  const int closed = peers::FreePort();  // nothing listens there
+  const struct {
+    TFIREWALLTYPES type;
+    int port;
+    std::string text;
+  } cases[] = {
+      {fwTunnel, tunnel.port(), "HTTP/1.0 407"},
+      {fwSOCKS5, socks.port(), "connection refused"},
+      {fwSOCKS4, turnsAway.port(), "the proxy closed the connection during the handshake"},
+  };
+  for (const auto& c : cases) {
+    TcorvFTP f(nullptr);
+    Log log;
+    log.Attach(f);
+    f.Timeout = 20;
+    f.FirewallType = c.type;
+    f.FirewallHost = "127.0.0.1";
+    f.FirewallPort = static_cast<unsigned short>(c.port);
+    f.RemoteHost = "127.0.0.1";
+    f.RemotePort = static_cast<unsigned short>(closed);
+    try {
+      f.Logon();
+      ADD_FAILURE() << "connected";
+    } catch (const ECORVCore& e) {
+      EXPECT_EQ(e.Code, 118);
+      EXPECT_EQ(e.Message.str().rfind("118: " + c.text, 0), 0u) << e.Message.str();
+    }
+    EXPECT_EQ(log.Count("Error 118 " + c.text), 1) << c.text;
+    EXPECT_FALSE(f.Connected());
+  }
+}
 
 // A server that stops answering: the time-out ends the command with "Interrupted" while the
 // connection stands, and the late reply is read before the next command goes out; once the

@@ -14,8 +14,8 @@ namespace {
 using ftptest::Engine;
 using peers::ScriptedServer;
 
-std::string PasvReply(int port) {
-  return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF) +
+std::string PasvReply(int port, const std::string& host = "127,0,0,1") {
+  return "227 Entering Passive Mode (" + host + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF) +
          ").\r\n";
 }
 
@@ -76,7 +76,9 @@ TEST(FTPScripted, PathsLongLinesAndClass4) {
       .Expect("NOOP " + longName + "\r\n")
       .Send("426 broken\r\n")
       .Expect("PWD\r\n")
-      .Send("257 no quote\r\n");
+      .Send("257 no quote\r\n")
+      .Expect("PWD\r\n")
+      .Send("257 \"/\" " + std::string(100, 'x') + "\r\n");
   s.Start();
   Engine e;
   Aim(e, s);
@@ -92,6 +94,9 @@ TEST(FTPScripted, PathsLongLinesAndClass4) {
   ASSERT_FALSE(e.sink.events.empty());
   EXPECT_EQ(e.sink.events[0], "Trail 0 " + ("NOOP " + longName).substr(0, 256));
   EXPECT_STREQ(e.ftp.GetRemotePath(), "");
+  // Cut short, the reply leaves the block that held it: the path is taken before.
+  EXPECT_STREQ(e.ftp.GetRemotePath(), "/");
+  EXPECT_STREQ(e.ftp.Reply.Text(), "257 \"/");
   EXPECT_TRUE(s.WaitDone());
   EXPECT_EQ("", s.failures());
 }
@@ -110,7 +115,7 @@ TEST(FTPScripted, PassiveRepliesAndDownloadEvents) {
       .Expect("RETR f\r\n")
       .Send("425 no data connection\r\n")
       .Expect("PASV\r\n")
-      .Send(PasvReply(data.port()))
+      .Send(PasvReply(data.port(), "127,0,0,2"))
       .Expect("REST 5\r\n")
       .Send("350 restarting\r\n")
       .Expect("RETR f\r\n")
@@ -122,6 +127,7 @@ TEST(FTPScripted, PassiveRepliesAndDownloadEvents) {
   AimPassive(e, s, "f");
   EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED);
   EXPECT_EQ(e.sink.Count("Error 141 Unexpected server reply."), 1);
+  EXPECT_EQ(e.Error(), "Unexpected server reply.");
   EXPECT_EQ(e.sink.Count("Trail 0 RETR"), 0);
 
   e.sink.Clear();
@@ -131,12 +137,45 @@ TEST(FTPScripted, PassiveRepliesAndDownloadEvents) {
 
   e.sink.Clear();
   e.ftp.StartByte.SetText("5");
+  // The reply names another host: the data connection still goes to the server's own.
   ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
   EXPECT_EQ(e.sink.body, std::string("abc\0def", 7));
   EXPECT_EQ(e.sink.counts.back(), 12) << "counted from the start byte";
   EXPECT_TRUE(e.sink.nulOk);
   EXPECT_EQ(e.sink.Count("Start"), 1);
   EXPECT_EQ(e.sink.Count("End"), 1);
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+  EXPECT_EQ("", data.failures());
+}
+
+TEST(FTPScripted, ThroughAProxyThePassiveAddressIsTheReplys) {
+  // There the control connection's peer is the proxy; the data server listens elsewhere.
+  ScriptedServer data("127.0.0.2");
+  data.Accept().Send("abc").Close();
+  data.Start();
+  ScriptedServer s;
+  s.Accept()
+      .Expect(std::string("\x05\x01\x00", 3))
+      .Send(std::string("\x05\x00", 2))
+      .Expect(std::string("\x05\x01\x00\x01\x7f\x00\x00\x01\x08\x49", 10))
+      .Send(std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x15", 10) + "220 hi\r\n")
+      .Expect("PASV\r\n")
+      .Send(PasvReply(data.port(), "127,0,0,2"))
+      .Expect("RETR f\r\n")
+      .Send("150 go\r\n")
+      .Run([&](int) { data.WaitDone(); })
+      .Send("226 sent\r\n");
+  s.Start();
+  Engine e;
+  e.ftp.Firewall.FirewallType = fwSOCKS5;
+  ASSERT_EQ(0, e.ftp.Firewall.SetFirewallHost("127.0.0.1"));
+  e.ftp.Firewall.FirewallPort = static_cast<WORD>(s.port());
+  e.ftp.RemotePort = 2121;
+  e.ftp.Passive = 1;
+  e.ftp.SetRemoteFile("f");
+  EXPECT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(e.sink.body, "abc");
   EXPECT_TRUE(s.WaitDone());
   EXPECT_EQ("", s.failures());
   EXPECT_EQ("", data.failures());
@@ -378,6 +417,35 @@ TEST(FTPScripted, A421ClosesTheControlConnection) {
   EXPECT_FALSE(e.ftp.Firewall.IsConnected());
   EXPECT_EQ(e.sink.events, (std::vector<std::string>{"Trail 1 421 Timeout.", "Trail 2 Disconnected."}));
   EXPECT_STREQ(e.ftp.Reply.Text(), "421 Timeout.");
+}
+
+TEST(FTPScripted, FieldsSetByAHandlerWhileTheirCommandIsSent) {
+  // The handler replaces the text of the command being sent: the line that goes out is the
+  // one the trail announced.
+  const std::string user(150, 'u');
+  const std::string command = "SITE " + std::string(150, 'c');
+  ScriptedServer s;
+  s.Accept()
+      .Send("220 hi\r\n")
+      .Expect("USER " + user + "\r\n")
+      .Send("230 in\r\n")
+      .Expect(command + "\r\n")
+      .Send("200 ok\r\n");
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  e.ftp.User.SetText(user.c_str());
+  e.sink.then = [&](const std::string& ev) {
+    if (ev.rfind("Trail 0 ", 0) == 0) {
+      e.ftp.User.SetText("x");
+      e.ftp.Command.SetText("y");
+    }
+  };
+  ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
+  e.ftp.Command.SetText(command.c_str());
+  ASSERT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
 }
 
 TEST(FTPScripted, RefusedConnection) {

@@ -31,6 +31,27 @@ TEST(HTTPRequestBytes, GetAndHead) {
   EXPECT_EQ(cap.NextRequest().substr(0, 24), "OPTIONS / HTTP/1.0\r\nHost");
 }
 
+TEST(HTTPRequestBytes, MethodAndBodySetByAHandlerWhileTheRequestIsMade) {
+  // The request under way keeps what it started with; the new values are for the next.
+  HttpCapture cap;
+  Engine e;
+  const std::string method(120, 'M');
+  const std::string body(300, 'b');
+  e.http.SetURL(cap.Url("/").c_str(), false);
+  e.http.HTTPMethod.SetText(method.c_str());
+  e.http.PostData.SetText(body.c_str());
+  e.sink.then = [&](const std::string& ev) {
+    if (ev.rfind("Connected", 0) == 0) {
+      e.http.HTTPMethod.SetText("PUT");
+      e.http.PostData.SetText("x");
+    }
+  };
+  ASSERT_EQ(e.http.DoAction(2), 0) << e.Error();
+  const std::string request = cap.NextRequest();
+  EXPECT_EQ(request.substr(0, method.size() + 3), method + " / ") << request;
+  EXPECT_EQ(request.substr(request.size() - body.size() - 23), "Content-Length: 300\r\n\r\n" + body);
+}
+
 TEST(HTTPRequestBytes, PostWithBodyAndType) {
   HttpCapture cap;
   Engine e;

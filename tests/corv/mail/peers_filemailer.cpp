@@ -122,6 +122,31 @@ TEST(FileMailerPeers, AttachmentsArriveEqualToTheirFiles) {
   EXPECT_NE(std::string::npos, Check(server.folder() + "/2.eml").find("multipart: no"));
 }
 
+TEST(FileMailerPeers, BareLineEndsOfTextAndHeadersArriveAsLineBreaks) {
+  SmtpServer server;
+  peers::TempDir dir("tavlin-mail-files");
+  const std::string raw = "a\nb\r.c\r\n.";
+  const std::string bin = dir.Write("raw.bin", raw);
+  TcorvFileMailer m(nullptr);
+  Prepare(m, server);
+  m.From = "sender@x.org";
+  m.SendTo = "a@x.org";
+  m.OtherHeaders = "X-A: 1\nX-B: 2\r";
+  m.MessageText = "one\n.two\rthree";
+  m.Send();
+  ASSERT_EQ(1, server.Count()) << server.log();
+  EXPECT_NE(std::string::npos, server.Message(1).find("X-A: 1\r\nX-B: 2\r\n")) << server.Message(1);
+  EXPECT_NE(std::string::npos, Check(server.folder() + "/1.eml").find("body: b'one\\r\\n.two\\r\\nthree\\r\\n'"));
+  // Multipart: the text part the same; the file keeps its bytes, bare line ends and all.
+  m.AddAttachment(bin.c_str());
+  m.Send();
+  ASSERT_EQ(2, server.Count()) << server.log();
+  const std::string out = Check(server.folder() + "/2.eml", {bin});
+  EXPECT_NE(std::string::npos, out.find("text=b'one\\r\\n.two\\r\\nthree'")) << out;
+  EXPECT_NE(std::string::npos, out.find("name=raw.bin equal=yes")) << out;
+  EXPECT_NE(std::string::npos, server.Message(2).find("X-A: 1\r\nX-B: 2\r\nMIME-Version: 1.0")) << server.Message(2);
+}
+
 TEST(FileMailerPeers, JapaneseHeadersDecodeAsTheyWereSet) {
   SmtpServer server;
   TcorvFileMailer m(nullptr);

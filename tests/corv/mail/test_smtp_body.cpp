@@ -13,16 +13,20 @@ namespace {
 using mailtest::Mailer;
 using peers::ScriptedServer;
 
-std::string Stuffed(const std::string& text) {
+std::string Stuffed(const std::string& text, bool stuff = true) {
   DynStr out;
-  EXPECT_EQ(0, SetDotStuffed(out, text.data(), std::uint32_t(text.size())));
+  EXPECT_EQ(0, SetMailText(out, text.data(), std::uint32_t(text.size()), stuff));
   return std::string(out.Text(), out.Length());
 }
 
 TEST(SmtpBody, DotStuffingOfTheStoredText) {
-  EXPECT_EQ("..a\n..b\r\n..\r\nx.y\r.z", Stuffed(".a\n.b\r\n.\r\nx.y\r.z"));
+  // Every line end goes out as CR LF before the dots are doubled: the server takes a dot off
+  // only after CR LF, so one stuffed after a bare line end would reach the recipient doubled.
+  EXPECT_EQ("..a\r\n..b\r\n..\r\nx.y\r\n..z", Stuffed(".a\n.b\r\n.\r\nx.y\r.z"));
+  EXPECT_EQ("a\r\n\r\n\r\n.b\r\n", Stuffed("a\r\r\n\n.b\r", false));
   EXPECT_EQ("", Stuffed(""));
-  EXPECT_EQ(3u, CountDotLines(".\n.\n.", 5));
+  char previous = '\n';
+  EXPECT_EQ(10u, PutMailText(nullptr, ".\n.\n.", 5, previous, true));
 }
 
 // Runs one transaction to the end of DATA and returns what the server read after "354".
@@ -44,16 +48,17 @@ std::string Transaction(Mailer& e, ScriptedServer& s, const std::string& expecte
 TEST(SmtpBody, FileDotsAreStuffedAcrossReadBlocks) {
   peers::TempDir dir("tavlin-mail-body");
   std::string data = ".first";
-  data += std::string(CSMTP::kFileBlock - data.size() - 1, 'x') + "\n";  // the block ends with LF
-  data += ".second\n.";
-  ASSERT_EQ(CSMTP::kFileBlock + 9, data.size());
+  data += std::string(CSMTP::kFileBlock - data.size() - 1, 'x') + "\r";  // the block ends inside CR LF
+  data += "\n.second\n.\r";
+  ASSERT_EQ(CSMTP::kFileBlock + 11, data.size());
   const std::string file = dir.Write("body.txt", data);
-  std::string expected = "." + data.substr(0, CSMTP::kFileBlock) + "..second\n..";
+  // Bare line ends go out as CR LF, the pair cut by the block end stays one line end.
+  std::string expected = "." + data.substr(0, CSMTP::kFileBlock) + "\n..second\r\n..\r\n";
   ScriptedServer s;
   Mailer e(s.port());
   ASSERT_EQ(0, e.m.BodyFile.SetText(file.c_str()));
   EXPECT_EQ("0 ", Transaction(e, s, expected));
-  EXPECT_EQ(std::vector<std::string>({"StartTransfer", "Transfer 16384", "Transfer 16393", "EndTransfer"}), [&] {
+  EXPECT_EQ(std::vector<std::string>({"StartTransfer", "Transfer 16384", "Transfer 16395", "EndTransfer"}), [&] {
     std::vector<std::string> t;
     for (const auto& ev : e.sink.events)
       if (ev.find("Transfer") != std::string::npos) t.push_back(ev);

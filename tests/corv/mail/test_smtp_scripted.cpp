@@ -66,6 +66,51 @@ TEST(SmtpWire, ExactLinesHeaderBlockAndDotStuffedBody) {
   EXPECT_EQ(0, e.m.Busy);
 }
 
+TEST(SmtpWire, BareLineEndsOfTextAndHeadersGoOutAsCRLF) {
+  // Stuffed after a bare line end, a dot would reach the recipient doubled; a header line
+  // ended by a bare CR would run into the next.
+  ScriptedServer s;
+  Greeting(s);
+  s.Expect("RSET\r\n").Send("250 ok\r\n").Expect("MAIL FROM:<s@x.org>\r\n").Send("250 ok\r\n");
+  s.Expect("RCPT TO:<a@x.org>\r\n").Send("250 ok\r\n").Expect("DATA\r\n").Send("354 go\r\n");
+  s.Expect("To: a@x.org\r\nFrom: s@x.org\r\nX-A: 1\r\nX-B: 2\r\n\r\none\r\n..two\r\nthree\r\n\r\n..\r\n.\r\n");
+  s.Send("250 queued\r\n").Expect("QUIT\r\n").Send("221 bye\r\n").Close();
+  s.Start();
+  Mailer e(s.port());
+  e.Address(e.m.From, "s@x.org");
+  e.Address(e.m.SendTo, "a@x.org");
+  ASSERT_EQ(0, e.m.UserHeaders.SetText("X-A: 1\nX-B: 2\r"));
+  e.Text("one\n.two\rthree\r\n\n.");
+  EXPECT_EQ(0, e.m.DoAction(kFileMailerSend)) << e.Error();
+  ASSERT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+}
+
+TEST(SmtpWire, RecipientListSetByAHandlerWhileItIsSent) {
+  const std::string first = std::string(80, 'a') + "@x.org";
+  const std::string second = std::string(80, 'b') + "@y.org";
+  ScriptedServer s;
+  Greeting(s);
+  s.Expect("RSET\r\n").Send("250 ok\r\n").Expect("MAIL FROM:<s@x.org>\r\n").Send("250 ok\r\n");
+  s.Expect("RCPT TO:<" + first + ">\r\n").Send("250 ok\r\n");
+  s.Expect("RCPT TO:<" + second + ">\r\n").Send("550 no\r\n").ReadUntilClosed();
+  s.Start();
+  Mailer e(s.port());
+  e.Address(e.m.From, "s@x.org");
+  e.Address(e.m.SendTo, first + ", " + second);
+  // The list being sent stays as it was; the new one is for the next send.
+  e.sink.then = [&](const std::string& ev) {
+    if (ev == "PITrail 0 RCPT TO:<" + first + ">") {
+      EXPECT_EQ(0, e.m.SendTo.SetAddressList("c@z.org", 72, 0));
+    }
+  };
+  EXPECT_EQ(SMTP_REPLY_FAILED, e.m.DoAction(kFileMailerSend));
+  EXPECT_EQ("550 no", e.Error());
+  EXPECT_STREQ("c@z.org", e.m.SendTo.Text());
+  ASSERT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+}
+
 TEST(SmtpWire, RefusedRecipientAndMissingFieldsEndTheSend) {
   ScriptedServer s;
   // Each send connects and greets first; a missing field then ends it with nothing more sent.
