@@ -8,8 +8,9 @@
 #include <functional>
 
 #include "corv/core/Component.h"
-#include "corv/ftp/FTP.h"
+#include "corv/ftp/FTPActions.h"
 
+class CFTP;
 class FTPCThunk;
 class CWinsock;
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "corv/core/IPPortMsg.h"
+#include "corv/ftp/FTPActions.h"
 #include "corv/ftp/FTPEvts.h"
 
 // Result codes of the engine.
@@ -19,29 +20,11 @@ inline constexpr int FTP_LINE_BREAK = 147;       // a command line would carry a
 inline constexpr int FTP_ACCEPT_FAILED = 311;
 inline constexpr int FTP_SELECT_FAILED = 312;
 
-// Action codes; 0-13 are the component's actions.
-enum TcorvFTPActions : std::uint8_t {
-  ftpIdle = 0,
-  ftpAbort = 1,
-  ftpLogon = 2,
-  ftpLogoff = 3,
-  ftpDownload = 4,
-  ftpUpload = 5,
-  ftpDeleteFile = 6,
-  ftpRenameFile = 7,
-  ftpListDirectory = 8,
-  ftpListDirectoryLong = 9,
-  ftpMakeDirectory = 10,
-  ftpRemoveDirectory = 11,
-  ftpAppend = 12,
-  ftpStoreUnique = 13,
-};
+// The engine's own actions, after the component's 0-13 (TcorvFTPActions).
 inline constexpr int FTP_ACTION_TYPE_ASCII = 14;
 inline constexpr int FTP_ACTION_TYPE_BINARY = 15;
 inline constexpr int FTP_ACTION_CHANGE_DIR = 16;
 inline constexpr int FTP_ACTION_COMMAND = 17;
-
-enum TcorvFTPTransferModes : std::uint8_t { tmDefault = 0, tmASCII = 1, tmBinary = 2 };
 
 // Transfer kinds of the data connection.
 enum : std::uint8_t {

@@ -1,6 +1,7 @@
 #include "corv/http/Corvhttp.h"
 
 #include "corv/core/Winsock.h"
+#include "corv/http/HTTPComponentEngine.h"
 #include "platform/vcl/core/typinfo.h"
 
 // Implements the engine's event interface for one component and embeds its engine.

@@ -1,6 +1,7 @@
 #include "corv/http/Corvwebform.h"
 
 #include "corv/core/Winsock.h"
+#include "corv/http/HTTPComponentEngine.h"
 #include "corv/http/WebForm.h"
 #include "platform/vcl/core/typinfo.h"
 

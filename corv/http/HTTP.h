@@ -19,8 +19,6 @@ inline constexpr int HTTP_FILE_FAILED = 302;
 inline constexpr int HTTP_FILE_READ_FAILED = 6;
 inline constexpr int HTTP_FILE_WRITE_FAILED = 7;
 
-enum THTTPFollowRedirects : std::uint8_t { frNever = 0, frAlways = 1, frSameScheme = 2 };
-
 class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
  public:
   // Redirects followed in a row before the action gives up with 151.

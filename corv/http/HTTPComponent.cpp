@@ -1,5 +1,7 @@
 #include "corv/http/HTTPComponent.h"
 
+#include "corv/http/HTTP.h"
+
 namespace {
 
 constexpr int kCookieRange = 156;

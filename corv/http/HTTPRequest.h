@@ -11,6 +11,8 @@
 inline constexpr int HTTP_LINE_BREAK_IN_FIELD = 154;
 inline constexpr const char* kHTTPLineBreakText = "A request field contains CR or LF.";
 
+enum THTTPFollowRedirects : std::uint8_t { frNever = 0, frAlways = 1, frSameScheme = 2 };
+
 class CHTTPRequest {
  public:
   static constexpr std::uint32_t kDefaultSchemeMax = 20;
