@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "app/Unit1.h"
-#include "platform/winsock/winsock.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -13,7 +12,6 @@ int main(int argc, char** argv) {
   }
   const AnsiString folder = argv[1];
   StartupPortEntry = 0;
-  winsock::EnsureRegistered();
   bool written = false;
   try {
     Application->Initialize();

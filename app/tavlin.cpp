@@ -2,7 +2,6 @@
 // the main window opens at start-up.
 #include "app/Unit1.h"
 #include "platform/win32/win32.h"
-#include "platform/winsock/winsock.h"
 
 #ifndef TAVLIN_START_PORT_ENTRY
 #error "TAVLIN_START_PORT_ENTRY must be defined"
@@ -10,8 +9,6 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   StartupPortEntry = TAVLIN_START_PORT_ENTRY;
-  // The web form's engines load "WSOCK32.DLL" while the main window is created.
-  winsock::EnsureRegistered();
   try {
     Application->Initialize();
     Application->CreateForm(Form1);

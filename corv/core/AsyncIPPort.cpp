@@ -1,8 +1,10 @@
 #include "corv/core/AsyncIPPort.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/win32/misc.h"
+#include "platform/win32/module.h"
 
 namespace {
 
@@ -131,6 +133,18 @@ int CAsyncIPPort::Connect(bool open) {
   DWORD addr = viaFirewall ? Firewall.FirewallAddr : RemoteAddr;
   WORD port = viaFirewall ? Firewall.FirewallPort : RemotePort;
   if (!addr) {
+    // With Windows Sockets started nowhere no name could be resolved: say why, when it is
+    // because the module cannot be loaded.
+    if (CWinsock::ProcessStarts() == 0) {
+      if (HMODULE module = LoadLibraryA(WinsockRecord->Path)) {
+        FreeLibrary(module);
+      } else {
+        std::snprintf(ErrorBuffer, sizeof ErrorBuffer, "The \"%.48s\" module could not be loaded.",
+                      WinsockRecord->Path);
+        ErrorText = ErrorBuffer;
+        return ws::WSANOTINITIALISED;
+      }
+    }
     SetFixedErrorText(viaFirewall ? "The FirewallHost address is invalid (0.0.0.0)."
                                   : "The RemoteHost address is invalid (0.0.0.0).");
     return 102;

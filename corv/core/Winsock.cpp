@@ -126,6 +126,9 @@ bool LoadWinsockProcs(HMODULE module) {
 void ResetWinsockProcs() { WinsockProcs = kStubs; }
 
 CWinsock::CWinsock() : ClassRegistered(FALSE), Module(nullptr), UseCount(0), StartupData{}, Path{}, Instance(nullptr) {
+  // The record names "WSOCK32.DLL": linking a component unit, whose initialiser builds its
+  // record, is then enough for LoadLibraryA to find the module.
+  winsock::EnsureRegistered();
   Init();
 }
 

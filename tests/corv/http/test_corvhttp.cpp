@@ -319,6 +319,11 @@ TEST(CorvHTTPUnit, FailedLoadThroughTheUnitsOwnRecord) {
     EXPECT_FALSE(h.WinsockLoaded());
     EXPECT_EQ(h.WinsockStatus(), "Down");
     EXPECT_EQ(h.WinsockMaxSockets(), 0);
+    // Started nowhere, a request names the module that cannot be loaded.
+    h.WinsockPath = "/nonexistent/missing-wsock.dll";
+    h.WinsockLoaded = true;
+    ExpectCorv([&] { h.Get("http://127.0.0.1:1/"); }, 10093,
+               "The \"/nonexistent/missing-wsock.dll\" module could not be loaded.");
     h.WinsockPath = "";
     h.WinsockLoaded = true;
     EXPECT_TRUE(h.WinsockLoaded());
