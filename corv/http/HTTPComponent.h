@@ -88,7 +88,8 @@ class TcorvHTTPEngineComponent : public TcorvComponent {
   // and points back at its Owner) and stores it in slot once its engine is ready. The engine
   // starts Windows Sockets through record; prepare(engine) runs before its Init, and
   // initialise(engine) sets the component's own initial values before the shared ones. word
-  // names the component in the construction failures ("HTTP").
+  // names the component in the construction failures ("HTTP"). This and RunEngineAction are
+  // defined in HTTPComponentEngine.h, for the component units.
   template <class Thunk, class Prepare, class Initialise>
   void StartThunk(Thunk*& slot, CWinsock& record, const char* word, Prepare prepare, Initialise initialise);
 
