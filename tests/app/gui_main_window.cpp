@@ -9,10 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QWidget>
+
 #include "app/Unit1.h"
 #include "app/evtavek232.h"
 #include "platform/winsock/winsock.h"
 #include "tests/app/quote_service.h"
+#include "tests/app/window_layout.h"
 #include "tests/tools/display-sim/sim_process.h"
 
 // Font configuration keeps a cache for the life of the process; the leak checker counts it.
@@ -334,6 +337,36 @@ TEST_F(MainWindow, FailuresAreShownAsErrorDialogs) {
   ComPortForm->Button2->Click();
   EXPECT_EQ(dialogs_.size(), 3u);
   EXPECT_FALSE(PortFree());
+}
+
+// Sizes from the window system (a drag, maximizing) move the anchored and aligned controls of
+// both windows; they used to re-enter the resize without end.
+TEST_F(MainWindow, BothWindowsFollowSizesFromTheWindowSystem) {
+  ComPortForm->Show();
+  QWidget* main = Form1->Widget();
+  main->resize(700, 560);
+  layouttest::ExpectMainLayout(700, 560);
+  // Squeezed to nothing and back: the box comes back at its size.
+  main->resize(1, 1);
+  EXPECT_EQ(Form1->GroupBox1->Width(), 0);
+  main->resize(700, 560);
+  layouttest::ExpectMainLayout(700, 560);
+  main->showMaximized();
+  ASSERT_TRUE(layouttest::PumpUntil([main] { return main->width() > 700; }));
+  layouttest::ExpectMainLayout(main->width(), main->height());
+  if (const char* keep = getenv("TAVLIN_KEEP_PNG")) Form1->SaveToPng(AnsiString(keep) + "/main-maximized.png");
+
+  QWidget* port = ComPortForm->Widget();
+  port->showMaximized();
+  ASSERT_TRUE(layouttest::PumpUntil([port] { return port->width() > 255; }));
+  EXPECT_EQ(ComPortForm->ClientWidth(), port->width());
+  EXPECT_EQ(ComPortForm->Button2->Left(), 168);
+  if (const char* keep = getenv("TAVLIN_KEEP_PNG")) ComPortForm->SaveToPng(AnsiString(keep) + "/port-maximized.png");
+  port->showNormal();
+  ComPortForm->Hide();
+  main->showNormal();
+  Form1->SetBounds(154, 44, 534, 466);
+  layouttest::ExpectMainLayout(526, 439);
 }
 
 TEST_F(MainWindow, ClosingTheMainWindowOrExitClosesThePort) {

@@ -123,16 +123,25 @@ QWidget* TControl::Widget() const { return impl_->widget.data(); }
 void TControl::SetWidget(QWidget* w) {
   impl_->widget = w;
   w->hide();
-  w->setGeometry(left_, top_, width_, height_);
+  ApplyBounds();
   w->setEnabled(enabled_);
   TControl::FontChanged();
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
+  StoreBounds(left, top, width, height);
+  ApplyBounds();
+}
+
+void TControl::StoreBounds(int left, int top, int width, int height) {
   left_ = left;
   top_ = top;
   width_ = std::max(0, width);
   height_ = std::max(0, height);
+  anchorGaps_ = false;
+}
+
+void TControl::ApplyBounds() {
   if (QWidget* w = Widget()) w->setGeometry(left_, top_, width_, height_);
 }
 
@@ -231,7 +240,7 @@ void TControl::FSetParent(TWinControl* p) {
   }
   if (QWidget* w = Widget()) {
     w->setParent(p ? p->Widget() : nullptr);
-    w->setGeometry(left_, top_, width_, height_);
+    ApplyBounds();
   }
   UpdateShowing();
   if (p && align_ != alNone) p->Realign();
@@ -291,16 +300,28 @@ void TWinControl::Realign(int dw, int dh) {
   if (dw || dh) {
     for (TControl* c : controls_) {
       if (c->align_ != alNone) continue;
-      int l = c->left_, t = c->top_, w = c->width_, h = c->height_;
-      if (c->anchors_.Contains(akRight)) {
-        if (c->anchors_.Contains(akLeft)) w += dw;
-        else l += dw;
+      const TAnchors a = c->anchors_;
+      if (!a.Contains(akRight) && !a.Contains(akBottom)) continue;
+      // The gaps are taken before the first change of the parent's size after the control's
+      // own bounds were set, and kept from then on.
+      if (!c->anchorGaps_) {
+        c->rightGap_ = ClientWidth() - dw - (c->left_ + c->width_);
+        c->bottomGap_ = ClientHeight() - dh - (c->top_ + c->height_);
       }
-      if (c->anchors_.Contains(akBottom)) {
-        if (c->anchors_.Contains(akTop)) h += dh;
-        else t += dh;
+      const int rightGap = c->rightGap_, bottomGap = c->bottomGap_;
+      int l = c->left_, t = c->top_, w = c->width_, h = c->height_;
+      if (a.Contains(akRight)) {
+        if (a.Contains(akLeft)) w = ClientWidth() - rightGap - l;
+        else l = ClientWidth() - rightGap - w;
+      }
+      if (a.Contains(akBottom)) {
+        if (a.Contains(akTop)) h = ClientHeight() - bottomGap - t;
+        else t = ClientHeight() - bottomGap - h;
       }
       if (l != c->left_ || t != c->top_ || w != c->width_ || h != c->height_) c->SetBounds(l, t, w, h);
+      c->rightGap_ = rightGap;
+      c->bottomGap_ = bottomGap;
+      c->anchorGaps_ = true;
     }
   }
   int top = 0, bottom = ClientHeight(), left = 0, right = ClientWidth();

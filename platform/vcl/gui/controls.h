@@ -98,7 +98,10 @@ class TControl : public TComponent {
   TAlign FAlign() const { return align_; }
   void FSetAlign(TAlign v);
   TAnchors FAnchors() const { return anchors_; }
-  void FSetAnchors(TAnchors v) { anchors_ = v; }
+  void FSetAnchors(TAnchors v) {
+    anchors_ = v;
+    anchorGaps_ = false;
+  }
   AnsiString FHint() const { return hint_; }
   void FSetHint(const AnsiString& v);
   TWinControl* FParent() const { return parent_; }
@@ -131,6 +134,10 @@ class TControl : public TComponent {
  protected:
   // Subclasses give the control its widget once, in their constructor.
   void SetWidget(QWidget* w);
+  // Puts the bounds on the widget.
+  virtual void ApplyBounds();
+  // Takes bounds the window system gave the widget, without putting them back on it.
+  void StoreBounds(int left, int top, int width, int height);
   virtual AnsiString GetText() const { return text_; }
   virtual void SetText(const AnsiString& v);
   virtual void TextChanged() {}
@@ -151,6 +158,10 @@ class TControl : public TComponent {
   TColor color_ = clBtnFace;
   TAlign align_ = alNone;
   TAnchors anchors_ = TAnchors{akLeft, akTop};
+  // Distances of the right and bottom edges from the parent's, kept while the parent's size
+  // moves them: a control squeezed to nothing comes back at its size.
+  bool anchorGaps_ = false;
+  int rightGap_ = 0, bottomGap_ = 0;
   AnsiString hint_;
   TFont font_;
   bool fontSet_ = false;

@@ -45,12 +45,14 @@ TForm::TForm(TComponent* owner) : TWinControl(owner) {
       return true;
     }
     if (e->type() == QEvent::Resize && !ComponentState().Contains(csLoading)) {
+      // A size from the window system (the user, a window manager, maximizing) is taken as it
+      // is and only moves the children: setting the form's geometry from here would raise the
+      // next resize event inside this one.
       const int dw = w->width() - clientWidth_, dh = w->height() - clientHeight_;
       if (dw || dh) {
         clientWidth_ = w->width();
         clientHeight_ = w->height();
-        TControl::SetBounds(FLeft(), FTop(), clientWidth_ + kFrameWidth, clientHeight_ + kFrameHeight);
-        w->resize(clientWidth_, clientHeight_);
+        StoreBounds(FLeft(), FTop(), clientWidth_ + kFrameWidth, clientHeight_ + kFrameHeight);
         Realign(dw, dh);
       }
     }
@@ -106,8 +108,7 @@ void TForm::VisibleChanged() {
       TControl::SetBounds(r.x() + (r.width() - FWidth()) / 2, r.y() + (r.height() - FHeight()) / 2, FWidth(), FHeight());
     }
   }
-  w->move(FLeft(), FTop());
-  w->resize(clientWidth_, clientHeight_);
+  ApplyBounds();
   w->show();
 }
 
@@ -133,13 +134,19 @@ void TForm::Close() {
 
 void TForm::SetBounds(int left, int top, int width, int height) {
   const int ow = clientWidth_, oh = clientHeight_;
-  TControl::SetBounds(left, top, width, height);
   clientWidth_ = std::max(0, width - kFrameWidth);
   clientHeight_ = std::max(0, height - kFrameHeight);
-  QWidget* w = Widget();
-  w->move(left, top);
-  w->resize(clientWidth_, clientHeight_);
+  TControl::SetBounds(left, top, width, height);
   if (!ComponentState().Contains(csLoading)) Realign(clientWidth_ - ow, clientHeight_ - oh);
+}
+
+// Left and Top place the window's frame, Width and Height include it: the widget gets the
+// client area.
+void TForm::ApplyBounds() {
+  if (QWidget* w = Widget()) {
+    w->move(FLeft(), FTop());
+    w->resize(clientWidth_, clientHeight_);
+  }
 }
 
 void TForm::FSetClientWidth(int v) { SetBounds(FLeft(), FTop(), v + kFrameWidth, FHeight()); }

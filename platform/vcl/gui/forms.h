@@ -78,6 +78,7 @@ class TForm : public TWinControl {
   void TextChanged() override;
   void Loaded() override;
   void VisibleChanged() override;
+  void ApplyBounds() override;
 
  private:
   bool created_ = false;
