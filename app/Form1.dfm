@@ -242,6 +242,7 @@ object Form1: TForm1
   end
   object corvWebForm1: TcorvWebForm
     FirewallPort = 80
+    Timeout = 8
     UserAgent = 'Corvane V5 HTTP/S Component - (c) tavlin Corvane library'
     OnTransfer = corvWebForm1Transfer
   end

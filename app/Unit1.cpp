@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/Misc.h"
+#include "app/QuoteAnswer.h"
 #include "app/evtavek232.h"
 
 VCL_DECLARE_FORM(Unit1_Form1)
@@ -52,6 +53,19 @@ unsigned short PortNumber(const AnsiString& text) {
   if (port < 0 || port > 65535) throw EConvertError("'" + text + "' is not a valid port number");
   return static_cast<unsigned short>(port);
 }
+
+// The grid the quote answer fills, and the parse's state in the unit's globals.
+class ShownQuotes final : public QuoteGrid {
+ public:
+  explicit ShownQuotes(TStringGrid* grid) : grid_(grid) {}
+  void SetCell(int col, int row, const AnsiString& text) override { grid_->Cells[col][row] = text; }
+  void AddRow() override { grid_->RowCount = grid_->RowCount + 1; }
+
+ private:
+  TStringGrid* grid_;
+};
+
+const QuoteParse kParse{CsvRemainder, GridRow, GridColumn};
 
 const char* const kColumnTitles[9] = {"Symbol", "Last", "Date", "Time", "Change", "Open", "High", "Low", "Volume"};
 
@@ -145,61 +159,16 @@ void TForm1::bUpdateClick(TObject*) {
   bUpdate->Enabled = false;
   corvWebForm1->SubmitTo("http://" + QuoteServiceHost + "/d/quotes.csv");
 
-  // An answer whose last line lacks its line end still shows that line; a CR whose LF never
-  // came is no line of its own.
-  int end = CsvRemainder.Length();
-  if (end >= 1 && CsvRemainder[end] == '\r') --end;
-  if (end > 0 || GridColumn > 0) {
-    WriteField(CsvRemainder, 1, end);
-    EndLine();
-  }
-  CsvRemainder = "";
+  ShownQuotes grid(sgQuotes);
+  EndQuoteAnswer(kParse, grid);
   Screen->Cursor = crDefault;
   bUpdate->Enabled = true;
 }
 
 void TForm1::corvWebForm1Transfer(TObject*, long, char* Text, unsigned short lenText) {
-  // The block belongs to the component: it is copied, up to its first zero byte and never
-  // past its length.
-  const std::size_t n = Text == nullptr ? 0 : strnlen(Text, lenText);
-  // Everything before the new block was scanned already and holds no separator.
-  int i = CsvRemainder.Length() + 1;
-  CsvRemainder += AnsiString(Text == nullptr ? "" : Text, static_cast<int>(n));
-  const AnsiString& S = CsvRemainder;
-  const int length = S.Length();
-  int start = 1;
-  for (; i <= length; ++i) {
-    const char c = S[i];
-    if (c == ',') {
-      WriteField(S, start, i - 1);
-      start = i + 1;
-      ++GridColumn;
-    } else if (c == '\n') {
-      // Lines end in CR LF; a bare LF keeps the whole field.
-      int end = i - 1;
-      if (end >= start && S[end] == '\r') --end;
-      WriteField(S, start, end);
-      EndLine();
-      start = i + 1;
-    }
-  }
-  CsvRemainder = start > length ? AnsiString() : S.SubString(start, length - start + 1);
-}
-
-void TForm1::WriteField(const AnsiString& S, int a, int b) {
-  AnsiString field;
-  if (a <= b) {
-    if (S[a] == '"') ++a;
-    if (b >= a && S[b] == '"') --b;
-    if (b >= a) field = S.SubString(a, b - a + 1);
-  }
-  sgQuotes->Cells[GridColumn][GridRow] = field;
-}
-
-void TForm1::EndLine() {
-  ++GridRow;
-  sgQuotes->RowCount = sgQuotes->RowCount + 1;
-  GridColumn = 0;
+  // The block belongs to the component: the parse keeps a copy of what it needs.
+  ShownQuotes grid(sgQuotes);
+  ParseQuoteBlock(kParse, Text, lenText, grid);
 }
 
 void TForm1::eSymbolsKeyPress(TObject*, char& Key) {
@@ -230,6 +199,9 @@ void TForm1::Send_QVTR_Last_ButtonClick(TObject*) {
 }
 
 void TForm1::Timer1Timer(TObject*) {
+  // A tick while a fetch still waits would only be refused, and its dialog would hold that
+  // fetch's wait open until someone closed it; the fetch's time-out ends it before the next.
+  if (corvWebForm1->Action() != webformIdle) return;
   bUpdateClick(this);
   Send_QVTR_Last_ButtonClick(this);
 }

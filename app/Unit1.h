@@ -59,11 +59,6 @@ class TForm1 : public TForm {
  private:
   // Sends a cell of row 1 as two one-byte test values: its whole part, then its cents.
   void SendCellInTwo(int col, TLabel* shownIn);
-  // Writes S[a..b] (1-based, ends included) to the next cell, without one enclosing quote at
-  // either end; an end before the start is an empty field.
-  void WriteField(const AnsiString& S, int a, int b);
-  // Ends the line being filled: the next field goes to column 0 of the next row, which shows.
-  void EndLine();
 };
 
 class TComPortForm : public TForm {

@@ -15,6 +15,7 @@
 #include "app/evtavek232.h"
 #include "platform/winsock/winsock.h"
 #include "tests/app/quote_service.h"
+#include "tests/app/window_layout.h"
 #include "tests/peers/http_capture.h"
 #include "tests/peers/process.h"
 #include "tests/peers/scripted.h"
@@ -321,7 +322,7 @@ TEST_F(QuoteRequest, TailOfABrokenAnswerDoesNotLeakIntoTheNext) {
   ExpectIdle();
 }
 
-TEST_F(QuoteRequest, NestedGetDataIsRefusedWhileTheFirstGoesOn) {
+TEST_F(QuoteRequest, TicksWaitOutARunningFetchAndGetDataByHandIsRefused) {
   peers::ScriptedServer server;
   server.Accept()
       .Run(ReadRequest)
@@ -330,26 +331,83 @@ TEST_F(QuoteRequest, NestedGetDataIsRefusedWhileTheFirstGoesOn) {
       .Close();
   server.Start();
   QuoteServiceHost = ("127.0.0.1:" + std::to_string(server.port())).c_str();
-  // A tick that comes while the answer is awaited runs Get Data again; its failure lets the
-  // answer come.
-  onDialog_ = [&server] {
+  // Ticks that come while the answer is awaited pass without a fetch or a dialog; then Enter
+  // runs Get Data again, which is refused, and its dialog lets the answer come.
+  int ticks = 0;
+  Form1->Timer1->OnTimer = [&ticks](TObject* sender) {
+    Form1->Timer1Timer(sender);
+    if (++ticks < 3) return;
     Form1->Timer1->Enabled = false;
-    server.Open(1);
+    char key = 13;
+    Form1->eSymbolsKeyPress(Form1->eSymbols, key);
   };
+  onDialog_ = [&server] { server.Open(1); };
   Form1->Timer1->Interval = 1;
   Form1->Timer1->Enabled = true;
   Form1->bUpdate->Click();
   Form1->Timer1->Enabled = false;
   Form1->Timer1->Interval = 10000;
+  Form1->Timer1->OnTimer = TNotifyEvent(Form1, &TForm1::Timer1Timer);
   EXPECT_TRUE(server.WaitDone());
+  EXPECT_EQ(server.connections(), 1);
+  EXPECT_EQ(ticks, 3);
   ASSERT_EQ(dialogs_.size(), 1u);
   EXPECT_EQ(std::string(dialogs_[0].text.c_str()).rfind("143: Busy performing current action.", 0), 0u)
       << dialogs_[0].text.c_str();
   EXPECT_EQ(Cell(1, 1), "45.67");
   ExpectIdle();
-  // The nested tick sent nothing; the next packet is the outer fetch's.
+  // Neither the ticks nor the refused fetch sent anything; the next packet is the fetch's.
   Form1->Send_QVTR_Last_Button->Click();
   EXPECT_EQ(sim_->ReadLine(), "frame AA 00 06 00 00 04 05 06 07 E3: price 45.67 down");
+}
+
+// A service that takes the request and never answers: the fetch ends at its time-out, and the
+// next tick fetches again by itself while the time-out's dialog is still open.
+TEST_F(QuoteRequest, SilentServiceTimesOutAndTheNextTickFetchesAgain) {
+  EXPECT_EQ(Form1->corvWebForm1->Timeout(), 8);  // the form's, below the 10-second period
+  peers::ScriptedServer silent;
+  silent.Accept().Run(ReadRequest).Stall();
+  silent.Start();
+  QuoteServiceHost = ("127.0.0.1:" + std::to_string(silent.port())).c_str();
+  Form1->corvWebForm1->Timeout = 1;
+  Form1->Timer1->Interval = 1500;
+  bool recovered = false;
+  onDialog_ = [&recovered] {
+    QuoteServiceHost = quotes_->host().c_str();  // the service is back
+    recovered = layouttest::PumpUntil([] { return Screen->Cursor() == crDefault && Form1->bUpdate->Enabled(); }, 4000);
+    Form1->Timer1->Enabled = false;
+  };
+  Form1->Timer1->Enabled = true;
+  EXPECT_TRUE(layouttest::PumpUntil([] { return !dialogs_.empty(); }, 4000));
+  Form1->Timer1->Enabled = false;
+  Form1->Timer1->Interval = 10000;
+  Form1->corvWebForm1->Timeout = 8;
+  EXPECT_TRUE(recovered);
+  ASSERT_EQ(dialogs_.size(), 1u);
+  EXPECT_EQ(dialogs_[0].text, "301: Timeout.");
+  EXPECT_EQ(quotes_->NextRequest().rfind("POST /d/quotes.csv", 0), 0u);
+  EXPECT_TRUE(sim_->ReadLine().ends_with(PriceOfRow1()));
+  ExpectIdle();
+}
+
+// One answer line of 10 MB: the field is kept as received, and the next tick fetches as usual.
+TEST_F(QuoteRequest, HugeAnswerLineIsKeptWholeAndTheNextTickGoesOn) {
+  const std::string huge = std::string(5u << 20, '1') + std::string(5u << 20, '2');
+  peers::ScriptedServer server;
+  server.Accept().Run(ReadRequest).Send("HTTP/1.0 200 OK\r\n\r\n\"" + huge + "\",9.99,,,0.00\r\n").Close();
+  server.Start();
+  QuoteServiceHost = ("127.0.0.1:" + std::to_string(server.port())).c_str();
+  Tick();
+  EXPECT_TRUE(server.WaitDone());
+  EXPECT_TRUE(dialogs_.empty());
+  EXPECT_EQ(Form1->sgQuotes->Cells[0][1]().str(), huge);
+  EXPECT_EQ(Cell(1, 1), "9.99");
+  EXPECT_TRUE(sim_->ReadLine().ends_with(": price 9.99 unchanged"));
+  QuoteServiceHost = quotes_->host().c_str();
+  Tick();
+  EXPECT_EQ(quotes_->NextRequest().rfind("POST /d/quotes.csv", 0), 0u);
+  EXPECT_EQ(Cell(0, 1), "QVTR");
+  EXPECT_TRUE(sim_->ReadLine().ends_with(PriceOfRow1()));
 }
 
 }  // namespace

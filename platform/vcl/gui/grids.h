@@ -1,8 +1,9 @@
 // The string grid. Cells are kept apart from the visible size: lowering RowCount or ColCount
 // hides rows and columns but keeps their texts, and cells outside the grid can be written.
+// The grid's widget reads the texts where they are kept; it draws a huge one shortened.
 #pragma once
 #include <map>
-#include <utility>
+#include <vector>
 
 #include "platform/vcl/gui/controls.h"
 
@@ -14,6 +15,10 @@ enum TGridOption {
 using TGridOptions = Set<TGridOption>;
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 
+namespace vcl::detail {
+class GridModel;
+}
+
 class EInvalidGridOperation : public Exception {
  public:
   using Exception::Exception;
@@ -22,6 +27,7 @@ class EInvalidGridOperation : public Exception {
 class TStringGrid : public TWinControl {
  public:
   explicit TStringGrid(TComponent* owner);
+  ~TStringGrid() override;
 
   int FColCount() const { return colCount_; }
   void FSetColCount(int v);
@@ -105,9 +111,13 @@ class TStringGrid : public TWinControl {
   const ColWidthsProperty ColWidths{this};
 
  private:
+  friend class vcl::detail::GridModel;
   void Rebuild();
-  void ShowCell(int col, int row);
-  std::map<std::pair<int, int>, AnsiString> cells_;
+  // The cell's text, or null for a cell never written.
+  const AnsiString* CellText(int col, int row) const;
+  // cells_[row][col]: rows and columns as far as they were written.
+  std::vector<std::vector<AnsiString>> cells_;
+  vcl::detail::GridModel* model_ = nullptr;
   std::map<int, int> colWidths_;
   int colCount_ = 5, rowCount_ = 5, fixedRows_ = 1, fixedCols_ = 1;
   int defaultColWidth_ = 64, defaultRowHeight_ = 24;
