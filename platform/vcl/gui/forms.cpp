@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QGuiApplication>
 #include <errno.h>
+#include <malloc.h>
 #include <QWidget>
 #include <chrono>
 #include <clocale>
@@ -191,6 +192,10 @@ void TApplication::Initialize() {
   // Qt takes the locale from the environment; the program's numbers are read and written in
   // the "C" locale whatever the user's is.
   std::setlocale(LC_NUMERIC, "C");
+  // Blocks of a megabyte and more (the text of a huge answer) get mappings of their own, which
+  // go back to the system when freed. Left to itself the allocator raises that limit once such
+  // a block is freed, and the next ones stay in its heap for the life of the program.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   win32::InstallHost(vcl::MakeQtHost());
   terminated_ = false;
 }
