@@ -29,9 +29,20 @@ std::uint32_t DynStrSeq::LengthAt(std::uint32_t offset) const {
 }
 
 std::uint32_t DynStrSeq::Offset(std::uint32_t i) const {
+  std::uint32_t k = 0;
   std::uint32_t off = 0;
-  for (std::uint32_t k = 0; k < i; ++k) off += LengthAt(off) + 4;
+  if (m_lastIndex <= i) {
+    k = m_lastIndex;
+    off = m_lastOffset;
+  }
+  for (; k < i; ++k) off += LengthAt(off) + 4;
+  Remember(i, off);
   return off;
+}
+
+void DynStrSeq::Remember(std::uint32_t i, std::uint32_t offset) const {
+  m_lastIndex = i;
+  m_lastOffset = offset;
 }
 
 const char* DynStrSeq::Get(std::uint32_t i) const {
@@ -101,6 +112,7 @@ int DynStrSeq::SetAt(std::uint32_t i, const void* data, std::uint32_t n) {
   const std::uint32_t tail = b + L + 4;
   if (tail < total) std::memmove(t + b + n + 4, t + tail, total - tail);
   if (n < L) m_entries.Set(total - (L - n));  // shrinking never allocates
+  Remember(i, b);  // entries after i have moved
   t = m_entries.Text();
   PutLength(t + b, n);
   if (n) std::memcpy(t + b + 3, src, n);
@@ -112,7 +124,7 @@ int DynStrSeq::SetAt(std::uint32_t i, const void* data, std::uint32_t n) {
 int DynStrSeq::SetCount(std::uint32_t n) {
   if (n == m_count) return CORV_OK;
   if (n < m_count) {
-    m_entries.Set(Offset(n));
+    m_entries.Set(Offset(n));  // remembers n, which stays valid as the end
     m_count = n;
     return CORV_OK;
   }
@@ -129,4 +141,5 @@ int DynStrSeq::SetCount(std::uint32_t n) {
 void DynStrSeq::Clear() {
   m_entries.Clear();
   m_count = 0;
+  Remember(0, 0);
 }

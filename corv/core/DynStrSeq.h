@@ -37,10 +37,16 @@ class DynStrSeq {
   const DynStr& Buffer() const { return m_entries; }
 
  private:
-  // Offset of entry i's length field; i may equal Count() (the end).
+  // Offset of entry i's length field; i may equal Count() (the end). Walks from the entry
+  // looked up last when i is not before it, so reading the entries in order costs constant
+  // time each.
   std::uint32_t Offset(std::uint32_t i) const;
   std::uint32_t LengthAt(std::uint32_t offset) const;
+  void Remember(std::uint32_t i, std::uint32_t offset) const;
 
   std::uint32_t m_count = 0;
   DynStr m_entries;
+  // The last entry looked up and its offset; the index never exceeds the count.
+  mutable std::uint32_t m_lastIndex = 0;
+  mutable std::uint32_t m_lastOffset = 0;
 };
