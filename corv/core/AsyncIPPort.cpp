@@ -1,8 +1,10 @@
 #include "corv/core/AsyncIPPort.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "corv/core/Alloc.h"
 #include "platform/win32/misc.h"
 #include "platform/win32/module.h"
 
@@ -39,6 +41,7 @@ CAsyncIPPort::~CAsyncIPPort() {
   if (WinsockProcs.WSAIsBlocking()) WinsockProcs.WSACancelBlockingCall();
   CloseSocket();
   Fifo.Free();
+  CorvFree(Ahead);
   Firewall.Reply.Clear();
   Firewall.FirewallUser.Clear();
   Firewall.FirewallPassword.Clear();
@@ -66,6 +69,7 @@ bool CAsyncIPPort::Init() {
   Linger = true;
   KeepAlive = false;
   DeferredClose = false;
+  AheadStart = AheadCount = 0;
   Fifo.Free();
   Fifo.Init();
   return Fifo.SetSize(LineFIFO::kDefaultSize);
@@ -76,6 +80,11 @@ bool CAsyncIPPort::MayDeliver() const {
 }
 
 bool CAsyncIPPort::StopReading() const { return !MayDeliver() || InterruptRequest; }
+
+void CAsyncIPPort::EmptyReceiveBuffer() {
+  if (Fifo.Storage()) Fifo.SetSize(Fifo.Capacity());
+  AheadStart = AheadCount = 0;
+}
 
 void CAsyncIPPort::PostRead() {
   PostMessageA(Window, WM_CORV_SOCKET, static_cast<WPARAM>(Socket), ws::FD_READ);
@@ -127,7 +136,7 @@ int CAsyncIPPort::Connect(bool open) {
   }
   DeferredClose = false;
   NoStorageReported = false;
-  if (Fifo.Storage()) Fifo.SetSize(Fifo.Capacity());
+  EmptyReceiveBuffer();
 
   bool viaFirewall = Firewall.FirewallType != fwNone;
   DWORD addr = viaFirewall ? Firewall.FirewallAddr : RemoteAddr;
@@ -405,6 +414,52 @@ bool CAsyncIPPort::DeliverLines() {
   return true;
 }
 
+bool CAsyncIPPort::ReceiveAhead(int mode) {
+  if (mode == kReadFinal || !Fifo.IsRaw() || Fifo.Count() != 0 || Fifo.Capacity() >= kBulkReceive ||
+      (Firewall.FirewallType != fwNone && Firewall.Pending)) {
+    return false;
+  }
+  // Without the memory the receive goes into the buffer as before.
+  if (!Ahead) Ahead = static_cast<char*>(CorvMalloc(kBulkReceive + 1));
+  return Ahead != nullptr;
+}
+
+void CAsyncIPPort::TakeAhead(char* room, std::uint32_t size, bool deliver) {
+  char* data = Ahead + AheadStart;
+  if (Fifo.IsRaw() && Fifo.Count() == 0) {
+    // Handed on in place. Taken before the hook runs, so a handler that stops the read or
+    // throws never gets the block again; the byte after it is writable (Ahead has one spare).
+    const std::uint32_t n = std::min(AheadCount, Fifo.Capacity());
+    AheadStart += n;
+    AheadCount -= n;
+    if (deliver) Firewall.DataIn(data, static_cast<WORD>(n), true);
+    return;
+  }
+  // The line end was switched on meanwhile: the bytes are cut into lines like any others.
+  const std::uint32_t n = std::min(AheadCount, size);
+  std::memcpy(room, data, n);
+  Fifo.Commit(n);
+  AheadStart += n;
+  AheadCount -= n;
+}
+
+void CAsyncIPPort::FlushHeld() {
+  char* p = nullptr;
+  std::uint32_t n = 0;
+  for (;;) {
+    while (Fifo.NextLine(&p, &n)) {
+      if (MayDeliver()) Firewall.DataIn(p, static_cast<WORD>(n), true);
+    }
+    if (AheadCount == 0 || InterruptRequest) break;
+    if (!Fifo.GetFreeBlock(&p, &n)) {
+      if (Fifo.TakeAll(&p, &n) && MayDeliver()) Firewall.DataIn(p, static_cast<WORD>(n), false);
+      continue;
+    }
+    TakeAhead(p, n, MayDeliver());
+  }
+  if (Fifo.TakeAll(&p, &n) && MayDeliver()) Firewall.DataIn(p, static_cast<WORD>(n), false);
+}
+
 int CAsyncIPPort::DoRead(int mode) {
   while (Socket != ws::INVALID_SOCKET) {
     if (StopReading()) return 0;
@@ -435,8 +490,15 @@ int CAsyncIPPort::DoRead(int mode) {
       DeferredClose = false;
       return Disconnect(DeferredCloseWord);
     }
+    if (AheadCount > 0) {
+      // Bytes already received come before anything still in the socket.
+      TakeAhead(block, room, true);
+      continue;
+    }
 
-    int got = WinsockProcs.recv(Socket, block, static_cast<int>(room), 0);
+    const bool ahead = ReceiveAhead(mode);
+    char* into = ahead ? Ahead : block;
+    int got = WinsockProcs.recv(Socket, into, static_cast<int>(ahead ? kBulkReceive : room), 0);
     if (got == ws::SOCKET_ERROR) {
       int code = WinsockProcs.WSAGetLastError();
       if (QuietRecvError(code)) return code;
@@ -448,18 +510,17 @@ int CAsyncIPPort::DoRead(int mode) {
     if (got > 0 && Firewall.FirewallType != fwNone && Firewall.Pending) {
       return Firewall.DataIn(block, static_cast<WORD>(got), false);
     }
-    if (got > 0 && mode == kReadNotified) {
-      Fifo.Commit(static_cast<std::uint32_t>(got));
-      continue;
+    if (got > 0) {
+      if (ahead) {
+        AheadStart = 0;
+        AheadCount = static_cast<std::uint32_t>(got);
+      } else {
+        Fifo.Commit(static_cast<std::uint32_t>(got));
+      }
+      if (mode == kReadNotified) continue;
     }
     // A final read, or the peer closed: hand over everything, dropping what is refused.
-    if (got > 0) Fifo.Commit(static_cast<std::uint32_t>(got));
-    char* line = nullptr;
-    std::uint32_t n = 0;
-    while (Fifo.NextLine(&line, &n)) {
-      if (MayDeliver()) Firewall.DataIn(line, static_cast<WORD>(n), true);
-    }
-    if (Fifo.TakeAll(&line, &n) && MayDeliver()) Firewall.DataIn(line, static_cast<WORD>(n), false);
+    FlushHeld();
     if (mode == kReadFinal) return 0;
     if (got > 0) continue;
     InRead = false;

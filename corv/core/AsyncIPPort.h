@@ -15,6 +15,9 @@ class CAsyncIPPort : public CWsock {
   // Read pass modes.
   enum { kReadNotified = 0, kReadFinal = 1, kReadToEnd = 2, kReadConnecting = 3 };
   static constexpr std::int32_t kDefaultBufferSize = 2048;
+  // Raw data is received up to this much per call and handed on in blocks of at most the
+  // receive buffer's capacity: a receive per 2 KiB would cost more than the bytes.
+  static constexpr std::uint32_t kBulkReceive = 65536;
 
   CAsyncIPPort();
   ~CAsyncIPPort() override;
@@ -46,6 +49,10 @@ class CAsyncIPPort : public CWsock {
 
   // Data may be delivered: the engine accepts it, or a negotiation wants it.
   bool MayDeliver() const;
+  // Forgets everything received and not yet delivered, for a new connection.
+  void EmptyReceiveBuffer();
+  // Bytes received ahead of the receive buffer and not yet delivered.
+  std::uint32_t HeldAhead() const { return AheadCount; }
 
   std::int32_t InBufferSize;
   std::int32_t OutBufferSize;
@@ -67,10 +74,22 @@ class CAsyncIPPort : public CWsock {
 
  private:
   bool NoStorageReported = false;  // a buffer without storage is reported once per connection
+  char* Ahead = nullptr;           // kBulkReceive + 1 bytes, taken at the first bulk receive
+  std::uint32_t AheadStart = 0;
+  std::uint32_t AheadCount = 0;
   void PostRead();
   // Delivers the held complete lines; false when delivery must stop.
   bool DeliverLines();
   bool StopReading() const;
+  // Whether the next receive goes ahead of the receive buffer (raw mode, nothing held, no
+  // negotiation, not a final read).
+  bool ReceiveAhead(int mode);
+  // Hands on the next block received ahead (dropped unless deliver), or in line mode moves
+  // what fits into the receive buffer's free block.
+  void TakeAhead(char* room, std::uint32_t size, bool deliver);
+  // After a final receive: everything held goes out, refused data is dropped; an interrupt
+  // leaves what was received ahead.
+  void FlushHeld();
 };
 
 // Routes the port's hooks to the operations the message port and the engines override.

@@ -90,7 +90,7 @@ LRESULT CListeningSocket::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
       AcceptData = true;
       InRead = false;
       DeferredClose = false;
-      if (Fifo.Storage()) Fifo.SetSize(Fifo.Capacity());
+      EmptyReceiveBuffer();
       if (WinsockProcs.WSAAsyncSelect(accepted, Window, WM_CORV_SOCKET,
                                       ws::FD_READ | ws::FD_WRITE | ws::FD_CLOSE) != 0)
         FireError(FTP_SELECT_FAILED, "Error calling WSAAsyncSelect on new socket.");
