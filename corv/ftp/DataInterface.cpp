@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "corv/core/Alloc.h"
 #include "corv/ftp/FTP.h"
 #include "platform/win32/file.h"
 
@@ -104,10 +105,20 @@ LRESULT CListeningSocket::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
 // ---- data connection
 
 CDataInterface::CDataInterface()
-    : Owner(nullptr), Offset(0), Kind(0), LocalFileHandle(INVALID_HANDLE_VALUE), Chunk{}, OpenPending(false), Accepted(false) {}
+    : Owner(nullptr),
+      Offset(0),
+      Kind(0),
+      LocalFileHandle(INVALID_HANDLE_VALUE),
+      Chunk(nullptr),
+      ChunkLength(0),
+      ChunkSent(0),
+      UploadSize(0),
+      OpenPending(false),
+      Accepted(false) {}
 
 CDataInterface::~CDataInterface() {
   CloseLocalFile();
+  CorvFree(Chunk);
   CloseListener();
   CloseSocket();
   // The window belongs to the engine.
@@ -116,9 +127,16 @@ CDataInterface::~CDataInterface() {
 
 void CDataInterface::CloseLocalFile() {
   if (LocalFileHandle != INVALID_HANDLE_VALUE) {
+    Writes.Flush(LocalFileHandle);
     CloseHandle(LocalFileHandle);
     LocalFileHandle = INVALID_HANDLE_VALUE;
   }
+}
+
+void CDataInterface::FlushLocalFile() {
+  if (LocalFileHandle == INVALID_HANDLE_VALUE || Writes.Flush(LocalFileHandle)) return;
+  CloseLocalFile();
+  FireError(7, "Error writing to local file.");
 }
 
 int CDataInterface::SetMode(std::uint8_t kind) {
@@ -149,6 +167,8 @@ int CDataInterface::FireConnected(WORD, const char*) {
     } else if (LocalFileHandle == INVALID_HANDLE_VALUE) {
       error = 3;
     }
+    UploadSize = LocalFileHandle == INVALID_HANDLE_VALUE ? 0 : GetFileSize(LocalFileHandle, nullptr);
+    ChunkLength = ChunkSent = 0;
   } else if (Kind == kDataToFile) {
     SetInBufferSize(kSocketBuffer);
     CloseLocalFile();
@@ -196,12 +216,9 @@ int CDataInterface::OnDataIn(const char* data, WORD length, bool eol) {
       int error = 0;
       if (LocalFileHandle == INVALID_HANDLE_VALUE) {
         error = 5;
-      } else if (length) {
-        DWORD written = 0;
-        if (!WriteFile(LocalFileHandle, data, length, &written, nullptr) || written != length) {
-          CloseLocalFile();
-          error = 7;
-        }
+      } else if (!Writes.Write(LocalFileHandle, data, length)) {
+        CloseLocalFile();
+        error = 7;
       }
       if (error) FireError(static_cast<WORD>(error), "Error writing to local file.");
       Owner->FireTransfer(Offset, nullptr, 0);
@@ -239,6 +256,7 @@ int CDataInterface::FireDisconnected(WORD, const char*) {
     Owner->ParseDirEntry(Partial.Text(), Partial.Length(), Kind == kDataLongList);
     Partial.Set(0u);
   }
+  FlushLocalFile();
   CloseLocalFile();
   Owner->FireEndTransfer();
   return 0;
@@ -252,42 +270,45 @@ bool CDataInterface::Pumping() const {
 
 int CDataInterface::SendFileChunk() {
   if (Kind != kDataUpload || !Accepted || LocalFileHandle == INVALID_HANDLE_VALUE) return 0;
-  DWORD size = GetFileSize(LocalFileHandle, nullptr);
-  if (size == static_cast<DWORD>(Offset)) {
-    CloseLocalFile();
-    Connect(false);
-    return 0;
+  if (ChunkSent == ChunkLength) {
+    if (UploadSize == static_cast<DWORD>(Offset)) {
+      CloseLocalFile();
+      Connect(false);
+      return 0;
+    }
+    if (UploadSize == INVALID_FILE_SIZE || UploadSize < static_cast<DWORD>(Offset) || Offset < 0) {
+      // Nothing can be read at the position: a start byte beyond the end of the file.
+      CloseLocalFile();
+      Owner->SetFixedErrorText("Error reading from local file.");
+      return FTP_LOCAL_FILE;
+    }
+    if (!Chunk) Chunk = static_cast<char*>(CorvMalloc(kChunkSize));
+    if (!Chunk) return Owner->SetErrorText(CORV_OUT_OF_MEMORY);
+    DWORD n = UploadSize - static_cast<DWORD>(Offset);
+    if (n > kChunkSize) n = kChunkSize;
+    DWORD got = 0;
+    if (!ReadFile(LocalFileHandle, Chunk, n, &got, nullptr) || got != n) {
+      CloseLocalFile();
+      Owner->SetFixedErrorText("Error reading from local file.");
+      return FTP_LOCAL_FILE;
+    }
+    ChunkLength = n;
+    ChunkSent = 0;
   }
-  if (size == INVALID_FILE_SIZE || size < static_cast<DWORD>(Offset) || Offset < 0) {
-    // Nothing can be read at the position: a start byte beyond the end of the file.
-    CloseLocalFile();
-    Owner->SetFixedErrorText("Error reading from local file.");
-    return FTP_LOCAL_FILE;
-  }
-  DWORD n = size - static_cast<DWORD>(Offset);
-  if (n > kChunkSize) n = kChunkSize;
-  DWORD got = 0;
-  if (!ReadFile(LocalFileHandle, Chunk, n, &got, nullptr) || got != n) {
-    CloseLocalFile();
-    Owner->SetFixedErrorText("Error reading from local file.");
-    return FTP_LOCAL_FILE;
-  }
-  int r = Send(Chunk, n, 0, false);
+  // What the socket did not take stays in the chunk for the next call.
+  const std::uint32_t rest = ChunkLength - ChunkSent;
+  int r = Send(Chunk + ChunkSent, rest, 0, false);
   if (r == 0) {
-    Offset += static_cast<std::int32_t>(n);
+    ChunkSent = ChunkLength;
+    Offset += static_cast<std::int32_t>(rest);
     Owner->FireTransfer(Offset, nullptr, 0);
     return 0;
   }
   if (r != ws::WSAEWOULDBLOCK) return r;
-  LONG back = static_cast<LONG>(n) - BytesSent;
-  DWORD at = SetFilePointer(LocalFileHandle, -back, nullptr, FILE_CURRENT);
   // Nothing went out: the same data is sent again once the socket reports room.
   if (BytesSent <= 0) return ws::WSAEWOULDBLOCK;
-  if (at == INVALID_SET_FILE_POINTER) {
-    Owner->SetFixedErrorText("Error seeking in local file.");
-    return FTP_LOCAL_FILE;
-  }
-  Offset = static_cast<std::int32_t>(at);
+  ChunkSent += static_cast<std::uint32_t>(BytesSent);
+  Offset += BytesSent;
   Owner->FireTransfer(Offset, nullptr, 0);
   return ws::WSAEWOULDBLOCK;
 }

@@ -323,6 +323,8 @@ int CFTP::DoAction(int code) {
     result = RunAction(code);
   }
   CurrentAction = 0;
+  // The caller may look at a downloaded file once the action returns.
+  Data.FlushLocalFile();
   if (result != 0) {
     const char* why = ErrorText;
     if (Passive)

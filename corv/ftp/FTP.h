@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "corv/core/FileGather.h"
 #include "corv/core/IPPortMsg.h"
 #include "corv/ftp/FTPActions.h"
 #include "corv/ftp/FTPEvts.h"
@@ -59,7 +60,8 @@ class CListeningSocket : public CInternalIPPort {
 
 class CDataInterface : public CListeningSocket {
  public:
-  static constexpr std::uint32_t kChunkSize = 4096;
+  // Uploads are read and sent in chunks of this size.
+  static constexpr std::uint32_t kChunkSize = 65536;
   static constexpr std::int32_t kSocketBuffer = 65000;
 
   CDataInterface();
@@ -67,7 +69,10 @@ class CDataInterface : public CListeningSocket {
 
   int SetMode(std::uint8_t kind);
   int SendFileChunk();
+  // Writes what is gathered for the file (without a report) and closes it.
   void CloseLocalFile();
+  // Writes what is gathered for the file; a failure closes it and is reported.
+  void FlushLocalFile();
   // The server accepted the transfer command (a reply of class 1 or 2 to it).
   void CommandAccepted();
   // An upload has data to send now: the server took the command and the connection is open.
@@ -82,7 +87,13 @@ class CDataInterface : public CListeningSocket {
   std::int32_t Offset;  // transfer position, counted from the start byte
   std::uint8_t Kind;
   HANDLE LocalFileHandle;
-  char Chunk[kChunkSize];
+  // The upload's chunk (kChunkSize bytes, taken at the first upload): bytes [ChunkSent,
+  // ChunkLength) are read from the file and not sent yet.
+  char* Chunk;
+  std::uint32_t ChunkLength;
+  std::uint32_t ChunkSent;
+  // The upload's file size, taken when the file is opened.
+  DWORD UploadSize;
   // A download's file is created only once the server takes the command or sends data, so
   // a refused download leaves an existing file alone.
   bool OpenPending;
@@ -94,6 +105,7 @@ class CDataInterface : public CListeningSocket {
   void LineIn(const char* data, WORD length, bool eol);
   void OpenDownloadFile();
   DynStr Partial;  // a listing line that came in pieces
+  CFileGather Writes;
 };
 
 class CFTP : public CIPPortMsg {

@@ -143,6 +143,11 @@ int CHTTP::RunAction(int action) {
     default:
       break;
   }
+  // The caller may look at the file once the action returns.
+  if (!FlushLocalFile() && result == 0) {
+    SetFixedErrorText(kLocalWriteText);
+    result = HTTP_FILE_WRITE_FAILED;
+  }
   FlushEvents();
   if (Interrupted) {
     Interrupted = false;
@@ -154,9 +159,16 @@ int CHTTP::RunAction(int action) {
 
 void CHTTP::CloseLocalFile() {
   if (LocalFileHandle != INVALID_HANDLE_VALUE) {
+    LocalFileWrites.Flush(LocalFileHandle);
     CloseHandle(LocalFileHandle);
     LocalFileHandle = INVALID_HANDLE_VALUE;
   }
+}
+
+bool CHTTP::FlushLocalFile() {
+  if (LocalFileHandle == INVALID_HANDLE_VALUE || LocalFileWrites.Flush(LocalFileHandle)) return true;
+  LocalFileWriteFailed();
+  return false;
 }
 
 void CHTTP::LocalFileWriteFailed() {
@@ -164,11 +176,6 @@ void CHTTP::LocalFileWriteFailed() {
   LocalFileFailed = true;
   SetResponseError(HTTP_FILE_WRITE_FAILED, kLocalWriteText);
   FireError(HTTP_FILE_WRITE_FAILED, kLocalWriteText);
-}
-
-bool CHTTP::WriteLocalFile(const char* data, std::uint32_t n) {
-  DWORD written = 0;
-  return WriteFile(LocalFileHandle, data, n, &written, nullptr) && written == n;
 }
 
 void CHTTP::SetResponseError(int code, const char* text) {
@@ -469,7 +476,9 @@ int CHTTP::BodyBlock(const char* data, std::uint32_t n) {
       FireError(0, kLocalCreateText);
     }
   }
-  if (LocalFileHandle != INVALID_HANDLE_VALUE && !WriteLocalFile(data, n)) LocalFileWriteFailed();
+  if (LocalFileHandle != INVALID_HANDLE_VALUE && !LocalFileWrites.Write(LocalFileHandle, data, n)) {
+    LocalFileWriteFailed();
+  }
   if (HTTPKeepCapped(TransferredData, data, n, MaxTransferredData) != 0) {
     FireError(CORV_OUT_OF_MEMORY, kKeepText);
   }
@@ -482,6 +491,7 @@ int CHTTP::OnDisconnected(WORD code) {
     char none = 0;
     OnDataIn(&none, 0, true);
   }
+  FlushLocalFile();
   FireEndTransfer(1);
   CloseLocalFile();
   return CIPPortMsg::OnDisconnected(code);

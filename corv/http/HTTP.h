@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "corv/core/FileGather.h"
 #include "corv/core/IPPortMsg.h"
 #include "corv/http/HTTPEvts.h"
 #include "corv/http/HTTPRequest.h"
@@ -86,8 +87,10 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   bool WholeLine(const char* data, WORD length, bool eol, char** line, std::uint32_t* n);
   int BodyBlock(const char* data, std::uint32_t n);
   void SwitchToBlocks();
+  // Writes what is gathered for LocalFile (without a report) and closes it.
   void CloseLocalFile();
-  bool WriteLocalFile(const char* data, std::uint32_t n);
+  // Writes what is gathered for LocalFile; a failure is reported. False then.
+  bool FlushLocalFile();
   void LocalFileWriteFailed();
   // Remembers why the response failed although its status may be fine.
   void SetResponseError(int code, const char* text);
@@ -99,6 +102,7 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   int ResponseError;
   const char* ResponseErrorText;
   bool LocalFileFailed;
+  CFileGather LocalFileWrites;
   HTTPLineAssembler Lines;
   DynStr StatusText;  // error text of a failed status
 };
