@@ -39,6 +39,7 @@ class RecordingPort : public CIPPortMsg {
       std::string piece(data ? data : "", length);
       pieces.push_back(piece + (eol ? "|eol" : "|part"));
     }
+    if (onData) onData();
     return passDataOn ? CIPPortMsg::OnDataIn(data, length, eol) : 0;
   }
   int SendProgress(WORD bytes) override {
@@ -75,6 +76,8 @@ class RecordingPort : public CIPPortMsg {
   bool passDataOn = true;
   // Returns true when it handled the message.
   std::function<bool(UINT, WPARAM, LPARAM)> onMessage;
+  // Runs after each delivery is recorded (a handler of the data).
+  std::function<void()> onData;
 };
 
 // Runs wait passes of the engine until cond() holds; false after timeoutMs.

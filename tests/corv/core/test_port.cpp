@@ -207,6 +207,45 @@ TEST_F(Port, PartialSendReportsWouldBlockAndTheRestCanBeSent) {
   EXPECT_TRUE(server.received() == body);
 }
 
+// Raw data is received in one call and handed on in blocks of the receive buffer; a stop
+// between two blocks (an interrupt, a handler that throws) leaves the rest held, in order.
+TEST_F(Port, StopBetweenTwoBlocksOfOneReceiveTakesEffectAtOnce) {
+  std::string data(5000, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+  peers::ScriptedServer server;
+  server.Accept().Gate(1).Send(data).Stall().Start();
+  Aim(port, server.port());
+  port.StopAtLine = false;
+  ASSERT_EQ(0, port.ConnectAndWait());
+  port.SetAcceptData(false);
+  server.Open(1);
+  ASSERT_TRUE(WaitUnread(5000));
+  port.AcceptData = true;
+
+  port.onData = [&] { port.Interrupt(); };
+  port.DoRead(CAsyncIPPort::kReadNotified);
+  ASSERT_EQ(1u, port.pieces.size());
+  EXPECT_EQ(2048u + 4, port.pieces[0].size());
+  EXPECT_EQ(5000u - 2048, port.HeldAhead());
+  ws::u_long unread = 1;
+  WinsockProcs.ioctlsocket(port.Socket, ws::FIONREAD, &unread);
+  EXPECT_EQ(0u, unread) << "one receive took everything";
+
+  port.InterruptRequest = false;
+  port.onData = [] { throw 1; };
+  EXPECT_THROW(port.DoRead(CAsyncIPPort::kReadNotified), int);
+  EXPECT_EQ(2u, port.pieces.size());
+  port.onData = nullptr;
+  port.DoRead(CAsyncIPPort::kReadNotified);
+  std::string joined;
+  for (const auto& p : port.pieces) {
+    EXPECT_EQ("|eol", p.substr(p.size() - 4));
+    joined += p.substr(0, p.size() - 4);
+  }
+  EXPECT_EQ(3u, port.pieces.size());
+  EXPECT_TRUE(joined == data);
+}
+
 TEST_F(Port, SendWhileNotConnected) {
   EXPECT_EQ(ws::WSAENOTCONN, port.Send("x", 1, 0, true));
   EXPECT_EQ(ws::WSAENOTCONN, WinsockProcs.WSAGetLastError());

@@ -134,6 +134,18 @@ TYPED_TEST(FTPServer, UploadDownloadByteExactBothModes) {
     EXPECT_EQ(e.sink.body.size(), data.size());
     EXPECT_TRUE(e.sink.body == data);
     EXPECT_TRUE(e.sink.nulOk);
+
+    // Writes are gathered: a file that cannot take them fails at the flush before the end of
+    // the transfer, reported once and before EndTransfer.
+    WriteFileBytes(this->Remote("small.bin"), data.substr(0, 5000));
+    e.sink.Clear();
+    e.ftp.SetLocalFile("/dev/full");
+    e.ftp.SetRemoteFile("small.bin");
+    ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+    EXPECT_EQ(e.sink.Only("Error"), std::vector<std::string>{"Error 7 Error writing to local file."});
+    const auto& ev = e.sink.events;
+    EXPECT_LT(std::find(ev.begin(), ev.end(), "Error 7 Error writing to local file."), std::find(ev.begin(), ev.end(), "End"));
+    EXPECT_EQ(e.sink.counts.back(), 5000);
     EXPECT_EQ(e.ftp.DoAction(ftpLogoff), 0);
   }
 }

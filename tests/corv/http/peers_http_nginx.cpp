@@ -76,9 +76,20 @@ TEST_F(HTTPNginx, LocalFileFailuresFailTheAction) {
   Engine full;
   full.http.LocalFile.SetText("/dev/full");
   EXPECT_EQ(full.Get(Url("/pattern5000.bin")), HTTP_FILE_WRITE_FAILED);
-  // One report, not one per block: the file is not created anew for later blocks.
+  // One report, not one per block: the file is not created anew for later blocks. Writes are
+  // gathered, so a short body fails at the flush before EndTransfer, a long one on the way.
   EXPECT_EQ(full.sink.Count("Error 7 Error writing to LocalFile."), 1);
   EXPECT_EQ(full.http.BodyBytes, 5000u);
+  const auto outline = full.sink.Outline();
+  EXPECT_EQ(std::vector<std::string>(outline.end() - 3, outline.end()),
+            (std::vector<std::string>{"Error 7 Error writing to LocalFile.", "EndTransfer 1", "Disconnected 0 OK"}));
+  const std::string big = Nginx::Pattern(600000);
+  std::ofstream(server->root() + "/big600k.bin", std::ios::binary) << big;
+  Engine fullBig;
+  fullBig.http.LocalFile.SetText("/dev/full");
+  EXPECT_EQ(fullBig.Get(Url("/big600k.bin")), HTTP_FILE_WRITE_FAILED);
+  EXPECT_EQ(fullBig.sink.Count("Error 7 Error writing to LocalFile."), 1);
+  EXPECT_EQ(fullBig.sink.body.size(), big.size());
 
   // A failed status stays the result, with its own text; the file's Error event still comes.
   Engine missing;
