@@ -139,10 +139,17 @@ int CFTP::FireTransfer(std::int32_t bytes, char* text, WORD length) {
     sink->Transfer(bytes, empty, zero);
     return 0;
   }
+  // The byte after the block may be the first of the next one: it comes back even when the
+  // handler throws.
   char kept = text[length];
   text[length] = '\0';
   const char* t = text;
-  sink->Transfer(bytes, t, length);
+  try {
+    sink->Transfer(bytes, t, length);
+  } catch (...) {
+    text[length] = kept;
+    throw;
+  }
   text[length] = kept;
   return 0;
 }
