@@ -45,8 +45,8 @@ int CHTTP::Init() {
   FollowRedirects = frNever;
   MaxTransferredData = 4096;
   if (!CIPPortMsg::Init()) return 0;
-  // Bodies are read in blocks of the receive buffer's size: the port's 2048 bytes would
-  // cost a receive, an event and a dispatch per 2 KiB of a download.
+  // Body blocks reach the events at the receive buffer's size; the port receives ahead of
+  // it in bulk.
   return Fifo.SetSize(kReceiveBuffer) ? 1 : 0;
 }
 
