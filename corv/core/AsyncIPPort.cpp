@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "corv/core/Alloc.h"
 #include "platform/win32/misc.h"
@@ -366,16 +367,7 @@ LRESULT CAsyncIPPort::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
   DWORD word = static_cast<DWORD>(lParam);
   switch (LOWORD(word)) {
     case ws::FD_READ:
-      if (!MayDeliver() || InRead) break;
-      InRead = true;
-      DoRead(kReadNotified);
-      InRead = false;
-      // A close asked for during the pass that the pass did not reach must not be lost:
-      // the socket would stay open and read as connected.
-      if (DeferredClose) {
-        DeferredClose = false;
-        Disconnect(DeferredCloseWord);
-      }
+      if (MayDeliver()) DoRead(kReadNotified);
       break;
     case ws::FD_WRITE:
       Firewall.ReadyToSend();
@@ -394,9 +386,13 @@ LRESULT CAsyncIPPort::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       break;
     }
     case ws::FD_CLOSE:
-      DoRead(kReadToEnd);
-      Firewall.ProxyClosed();
-      Disconnect(static_cast<LONG>(word));
+      if (InRead) {
+        // Reading to the end now would read under the pass in hand.
+        PeerClosed = true;
+        PeerCloseWord = static_cast<LONG>(word);
+        break;
+      }
+      PeerClose(static_cast<LONG>(word));
       break;
     default:
       break;
@@ -460,7 +456,66 @@ void CAsyncIPPort::FlushHeld() {
   if (Fifo.TakeAll(&p, &n) && MayDeliver()) Firewall.DataIn(p, static_cast<WORD>(n), false);
 }
 
+void CAsyncIPPort::PeerClose(LONG word) {
+  DoRead(kReadToEnd);
+  Firewall.ProxyClosed();
+  Disconnect(word);
+}
+
 int CAsyncIPPort::DoRead(int mode) {
+  if (InRead) {
+    // A pass further up the stack has handed lines or blocks to handlers still running (one
+    // pumps the queue): reading now would move or overwrite them, and deliver out of turn.
+    ReadAgain = true;
+    return 0;
+  }
+  int r;
+  {
+    struct Guard {
+      CAsyncIPPort& port;
+      int uncaught = std::uncaught_exceptions();
+      ~Guard() {
+        port.InRead = false;
+        if (std::uncaught_exceptions() > uncaught) port.RepostDeferred();
+      }
+    } guard{*this};
+    InRead = true;
+    r = ReadPass(mode);
+  }
+  return AfterRead(r);
+}
+
+int CAsyncIPPort::AfterRead(int result) {
+  if (DeferredClose) {
+    DeferredClose = false;
+    result = Disconnect(DeferredCloseWord);
+  }
+  if (PeerClosed) {
+    PeerClosed = false;
+    PeerClose(PeerCloseWord);
+  }
+  if (ReadAgain) {
+    ReadAgain = false;
+    if (Connected && Socket != ws::INVALID_SOCKET) PostRead();
+  }
+  return result;
+}
+
+void CAsyncIPPort::RepostDeferred() {
+  const bool close = DeferredClose || PeerClosed;
+  const LONG word = PeerClosed ? PeerCloseWord : DeferredCloseWord;
+  DeferredClose = PeerClosed = ReadAgain = false;
+  if (Socket == ws::INVALID_SOCKET) return;
+  // Handles are never reused, so a close still queued when the socket goes names nothing.
+  if (close) {
+    PostMessageA(Window, WM_CORV_SOCKET, static_cast<WPARAM>(Socket),
+                 MAKELONG(ws::FD_CLOSE, HIWORD(static_cast<DWORD>(word))));
+  } else if (Connected) {
+    PostRead();
+  }
+}
+
+int CAsyncIPPort::ReadPass(int mode) {
   while (Socket != ws::INVALID_SOCKET) {
     if (StopReading()) return 0;
     if (!Fifo.Storage() || Fifo.Capacity() == 0) {
@@ -485,11 +540,8 @@ int CAsyncIPPort::DoRead(int mode) {
       }
       continue;
     }
-    if (DeferredClose && mode == kReadNotified) {
-      InRead = false;
-      DeferredClose = false;
-      return Disconnect(DeferredCloseWord);
-    }
+    // A close asked for during the pass comes before more reading; the pass closes when done.
+    if (DeferredClose) return 0;
     if (AheadCount > 0) {
       // Bytes already received come before anything still in the socket.
       TakeAhead(block, room, true);
@@ -523,11 +575,9 @@ int CAsyncIPPort::DoRead(int mode) {
     FlushHeld();
     if (mode == kReadFinal) return 0;
     if (got > 0) continue;
-    InRead = false;
     if (mode == kReadNotified) {
-      DeferredClose = false;
       Firewall.ProxyClosed();
-      return Disconnect(DeferredCloseWord);
+      DeferredClose = true;
     }
     return 0;
   }

@@ -74,10 +74,22 @@ class CAsyncIPPort : public CWsock {
 
  private:
   bool NoStorageReported = false;  // a buffer without storage is reported once per connection
+  // Notifications that came while a read pass ran; the pass handles them once it is done.
+  bool ReadAgain = false;
+  bool PeerClosed = false;
+  LONG PeerCloseWord = 0;
   char* Ahead = nullptr;           // kBulkReceive + 1 bytes, taken at the first bulk receive
   std::uint32_t AheadStart = 0;
   std::uint32_t AheadCount = 0;
   void PostRead();
+  // The read pass proper; DoRead runs it under the in-read guard.
+  int ReadPass(int mode);
+  // What the pass put off: a close asked for, the peer's close, a read notification.
+  int AfterRead(int result);
+  // A handler threw out of the pass: the put-off notifications are posted again.
+  void RepostDeferred();
+  // The peer closed: read to the end, then disconnect.
+  void PeerClose(LONG word);
   // Delivers the held complete lines; false when delivery must stop.
   bool DeliverLines();
   bool StopReading() const;

@@ -39,6 +39,8 @@ class RecordingPort : public CIPPortMsg {
       std::string piece(data ? data : "", length);
       pieces.push_back(piece + (eol ? "|eol" : "|part"));
     }
+    inHand = data;
+    inHandLength = length;
     if (onData) onData();
     return passDataOn ? CIPPortMsg::OnDataIn(data, length, eol) : 0;
   }
@@ -78,6 +80,9 @@ class RecordingPort : public CIPPortMsg {
   std::function<bool(UINT, WPARAM, LPARAM)> onMessage;
   // Runs after each delivery is recorded (a handler of the data).
   std::function<void()> onData;
+  // The delivery being handled: valid while onData runs.
+  const char* inHand = nullptr;
+  WORD inHandLength = 0;
 };
 
 // Runs wait passes of the engine until cond() holds; false after timeoutMs.

@@ -2,6 +2,7 @@
 // resets, accept-data switching, partial sends.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "corv/core/Alloc.h"
@@ -244,6 +245,70 @@ TEST_F(Port, StopBetweenTwoBlocksOfOneReceiveTakesEffectAtOnce) {
   }
   EXPECT_EQ(3u, port.pieces.size());
   EXPECT_TRUE(joined == data);
+}
+
+// A handler that pumps the queue while it holds what it was given (a line, a block, the reply
+// so far), as the engines' trail and transfer events may: the peer's close, dispatched
+// meanwhile, must wait until the read in hand is done instead of reading under it.
+TEST_F(Port, CloseDispatchedInsideAHandlerWaitsForTheReadInHand) {
+  const std::string longLine(300, 'a');
+  std::string raw(5000, '\0');
+  for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<char>(i % 251);
+  struct Case {
+    const char* eol;
+    std::string sent;
+    std::size_t handledPiece;  // the delivery whose handler pumps
+  } cases[] = {
+      {"\r\n", longLine + "\r\nb\r\n" + std::string(1200, 'c') + "\r\ntail", 2},
+      {"", raw, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.eol);
+    RecordingPort p;
+    ASSERT_TRUE(p.Init());
+    p.SetTimeout(20);
+    p.StartTimeout();
+    peers::ScriptedServer server;
+    server.Accept().Gate(1).Send(c.sent).Close().Start();
+    Aim(p, server.port());
+    p.StopAtLine = false;
+    ASSERT_EQ(0, p.SetEOL(c.eol, static_cast<WORD>(std::strlen(c.eol))));
+    ASSERT_EQ(0, p.ConnectAndWait());
+    bool closeSeen = false;
+    p.onMessage = [&](UINT m, WPARAM, LPARAM l) {
+      if ((m & 0xFFFF) == WM_CORV_SOCKET && LOWORD(l) == ws::FD_CLOSE) closeSeen = true;
+      return false;
+    };
+    std::string given, reply;
+    std::size_t piecesAfterPump = 0;
+    bool pumped = false;
+    p.onData = [&] {
+      if (p.pieces.size() != c.handledPiece) return;
+      const char* replySoFar = p.Reply.Text();  // the reply a trail event would show
+      const std::uint32_t replyLength = p.Reply.Length();
+      given.assign(p.inHand, p.inHandLength);
+      pumped = PumpUntil(p, [&] { return closeSeen; });
+      piecesAfterPump = p.pieces.size();
+      EXPECT_TRUE(given == std::string(p.inHand, p.inHandLength)) << "the bytes in hand were overwritten";
+      reply.assign(replySoFar, replyLength);
+    };
+    server.Open(1);
+    ASSERT_TRUE(PumpUntil(p, [&] { return p.CountPrefix("disconnected") == 1; }));
+    EXPECT_TRUE(pumped);
+    EXPECT_EQ(c.handledPiece, piecesAfterPump) << "nothing is delivered inside the handler";
+    std::string joined;
+    for (const auto& piece : p.pieces) joined += piece.substr(0, piece.rfind('|'));
+    if (*c.eol) {
+      EXPECT_EQ(longLine, reply);
+      EXPECT_EQ(4u, p.pieces.size());
+      EXPECT_EQ("tail|part", p.pieces.back());
+      EXPECT_EQ(longLine + "b" + std::string(1200, 'c') + "tail", joined);
+    } else {
+      EXPECT_TRUE(joined == raw);
+    }
+    EXPECT_EQ("disconnected 0 OK", p.events.back());
+    EXPECT_EQ(ws::INVALID_SOCKET, p.Socket);
+  }
 }
 
 TEST_F(Port, SendWhileNotConnected) {
