@@ -2,6 +2,21 @@
 
 #include "platform/win32/file.h"
 
+namespace {
+
+// A handler inside a read pass that calls one of the port's own waits for data has handed the
+// port over: the wait reads for itself instead of waiting for the pass it runs inside.
+struct HandOver {
+  explicit HandOver(CAsyncIPPort& p) : port(p), was(p.InRead) { p.InRead = false; }
+  ~HandOver() { port.InRead = was; }
+  HandOver(const HandOver&) = delete;
+  HandOver& operator=(const HandOver&) = delete;
+  CAsyncIPPort& port;
+  bool was;
+};
+
+}  // namespace
+
 CIPPortMsg::CIPPortMsg()
     : WaitingForLine(false),
       StopAtLine(true),
@@ -64,6 +79,7 @@ int CIPPortMsg::WaitForDisconnect() {
   ClearErrorText();
   if (TakeInterruptRequest()) return CORV_INTERRUPTED;
   DisconnectCode = 0;
+  HandOver own(*this);
   for (;;) {
     if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
     if (!Firewall.IsConnected()) return DisconnectCode;
@@ -115,6 +131,7 @@ int CIPPortMsg::SendLineAndWait(const char* verb, const char* argument, const ch
 
 int CIPPortMsg::WaitForLine() {
   if (TakeInterruptRequest()) return CORV_INTERRUPTED;
+  HandOver own(*this);
   Reply.Set(0u);
   WaitingForLine = true;
   SetAcceptData(true);

@@ -2,6 +2,7 @@
 // resets, accept-data switching, partial sends.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -309,6 +310,29 @@ TEST_F(Port, CloseDispatchedInsideAHandlerWaitsForTheReadInHand) {
     EXPECT_EQ("disconnected 0 OK", p.events.back());
     EXPECT_EQ(ws::INVALID_SOCKET, p.Socket);
   }
+}
+
+// A handler that calls the port's own wait for the next line hands the port over: the wait
+// reads for itself instead of waiting for the read pass it runs inside.
+TEST_F(Port, OwnWaitInsideAHandlerReadsForItself) {
+  peers::ScriptedServer server;
+  server.Accept().Send("one\n").Gate(1).Send("two\n").Stall().Start();
+  Aim(port, server.port());
+  ASSERT_EQ(0, port.SetEOL("\n", 1));
+  ASSERT_EQ(0, port.ConnectAndWait());
+  int nested = -1;
+  std::string reply;
+  port.onData = [&] {
+    if (port.pieces.size() != 1) return;
+    server.Open(1);
+    nested = port.WaitForLine();
+    reply = port.Reply.Text();
+  };
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(0, port.WaitForLine());
+  EXPECT_EQ(0, nested);
+  EXPECT_EQ("two", reply);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "not by the wait's rare poll";
 }
 
 TEST_F(Port, SendWhileNotConnected) {
