@@ -215,16 +215,32 @@ def japanese():
 
 # --- receive buffer and engine strings: an operation program, see fuzz_linefifo_dynstr.cpp ---
 def strings():
-    write("linefifo_dynstr", "lines", b"\x10\x02\r\n" + b"\x01\x0b220 ready\r\n\x03\x03\x01\x06250 ok\x01\x02\r\n\x03\x04")
-    write("linefifo_dynstr", "strings", b"\x20" + b"\x08\x05hello\x09\x64" + b"a" * 100 + b"\x0a\x0b\x0c\x03ab\n" + b"\x0d\x02xy\x0e\x01\x0f")
+    fifo = (b"\x0f" + b"\x04\x02\r\n" + b"\x00\x0b220 ready\r\n" + b"\x02\x00" + b"\x00\x06250 ok" + b"\x02\x00" +
+            b"\x01\x02\r\n" + b"\x02\x00" + b"\x00\x05abc\r\n" + b"\x03\x00" + b"\x04\x01\n" + b"\x00\x02\n\n" +
+            b"\x02\x00\x02\x00" + b"\x06\x08" + b"\x07\x05a\r\nbc\x02\r\n")
+    write("linefifo_dynstr", "lines", fifo)
+    text = (b"\x3f" + b"\x80\x3c" + b"q" * 120 + b"\x82\x05hello" + b"\x83\x00" + b"\x82\x02\n\n" + b"\x83\x00" +
+            b"\x86\x02ab\x86\x01c" + b"\x87\x03\x00xyz" + b"\x87\x00\x00" + b"\x88\x03" + b"\x89\x14Content-Type: text/a" +
+            b"\x89\x03 ab" + b"\x85\x05hello" + b"\x84\x07a b&c=d" + b"\x81\x00\x81\x40\x8a\x00")
+    write("linefifo_dynstr", "strings", text)
 
 
 # --- display frames ---
+def frame(payload):
+    body = bytes([len(payload) >> 8, len(payload) & 0xFF]) + payload
+    body += bytes([(0xFF - sum(body)) & 0xFF])
+    out = b"\xaa"
+    for b in body:
+        out += {0xAA: b"\x80\x00", 0x80: b"\x80\x01"}.get(b, bytes([b]))
+    return out
+
+
 def display():
-    price = bytes([0xAA, 0x00, 0x06, 0x02, 0x03, 0x04, 0x05, 0x01, 0x00])
-    write("display_frames", "price", b"\x00" + bytes([0x00, 0x06]) + b"\x02\x03\x04\x05\x01\x00")
-    write("display_frames", "stuffed", b"\x01" + bytes([0xAA, 0x00, 0x02, 0x80, 0x00, 0x80, 0x01, 0x7D]) + price)
-    write("display_frames", "noise", b"\x02" + b"\x00\x01garbage\xaa\x80\x07" + price[:5])
+    price = frame(bytes([0x02, 0x03, 0x04, 0x05, 0x01, 0x00]))
+    write("display_frames", "price", b"\x00" + price)
+    write("display_frames", "stuffed", b"\x03" + frame(bytes([0xAA, 0x80, 0x7D])) + price)
+    write("display_frames", "noise", b"\x01" + b"\x00\x01garbage\xaa\x80\x07" + price[:5] + price)
+    write("display_frames", "value", b"\x00" + frame(bytes([128])))
 
 
 # --- quote answers ---
