@@ -252,6 +252,34 @@ TEST(FTPScripted, RefusedDownloadLeavesTheLocalFile) {
   EXPECT_TRUE(s.WaitDone());
 }
 
+TEST(FTPScripted, UploadWaitingForTheGoAheadSleeps) {
+  ScriptedServer data;
+  data.Accept().ReadUntilClosed();
+  data.Start();
+  ScriptedServer s;
+  s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("STOR up\r\n");
+  s.Send("150 go\r\n").Run([&](int) { data.WaitDone(); }).Send("226 stored\r\n");
+  s.Start();
+  peers::TempDir dir;
+  Engine e;
+  AimPassive(e, s, "up");
+  e.ftp.SetLocalFile(dir.Write("up.txt", "quotes").c_str());
+  bool woken = true;
+  e.sink.then = [&](const std::string& ev) {
+    if (ev != "Trail 0 STOR up") return;
+    // The data connection is open, but nothing may go out before the reply: a wait pass that
+    // wakes the next one at once would spin until the server answers.
+    e.ftp.FlushEvents();
+    ASSERT_EQ(e.ftp.OnReplyWait(), 0);
+    MSG msg;
+    woken = PeekMessageA(&msg, e.ftp.Window, WM_CORV_SOCKET, WM_CORV_SOCKET, PM_NOREMOVE);
+  };
+  ASSERT_EQ(e.ftp.DoAction(ftpUpload), 0) << e.Error();
+  EXPECT_FALSE(woken);
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ(data.received(), "quotes");
+}
+
 // An abort from a handler while the transfer command waits: the command must not wait for
 // replies the abort has read, and must not report success.
 void AbortFromHandler(const std::string& trigger) {
