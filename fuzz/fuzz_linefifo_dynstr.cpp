@@ -10,6 +10,7 @@
 #include "corv/core/DynStr.h"
 #include "corv/core/DynStrSeq.h"
 #include "corv/core/LineFIFO.h"
+#include "corv/core/TextUtil.h"
 #include "fuzz/harness/touch.h"
 
 namespace {
@@ -151,7 +152,7 @@ void Same(const DynStrSeq& s, const std::vector<std::string>& v) {
 
 void StringOp(std::uint8_t op, Reader& in, DynStr& d, std::string& m, DynStrSeq& seq, std::vector<std::string>& v) {
   const std::uint8_t k = in.Byte();
-  switch (op % 11) {
+  switch (op % 12) {
     case 0: {
       const std::string bytes = in.Bytes(k) + in.Bytes(k);  // long enough for the heap now and then
       EXPECT(d.Set(static_cast<std::uint32_t>(bytes.size()), bytes.data()) == 0);
@@ -224,6 +225,16 @@ void StringOp(std::uint8_t op, Reader& in, DynStr& d, std::string& m, DynStrSeq&
       line.Set(static_cast<std::uint32_t>(bytes.size()), bytes.data());
       if (char* value = line.SplitHeaderLine()) fuzzpeer::Touch(value);
       fuzzpeer::Touch(line.Text());
+      break;
+    }
+    case 11: {
+      // Decimal with an optional "-", wrapping at 32 bits.
+      const std::string bytes = in.Bytes(k);
+      const char* t = bytes.c_str();
+      const bool minus = *t == '-';
+      std::uint32_t value = 0;
+      for (const char* p = t + minus; *p >= '0' && *p <= '9'; ++p) value = value * 10u + static_cast<std::uint32_t>(*p - '0');
+      EXPECT(ParseInt(t) == static_cast<std::int32_t>(minus ? 0u - value : value));
       break;
     }
     case 10:
