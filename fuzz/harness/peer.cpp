@@ -157,16 +157,13 @@ bool Advance(Script& s) {
   return true;
 }
 
-// Once the stream is spent: the peer closes (unless it stalls) and time passes.
+// Once the stream is spent the peer closes, and then no wait has anything left to wait for:
+// the clock stands, so a wait that does not end on the close ends only by hanging. A
+// stalling peer keeps its connections, and time passes instead.
 void Spent(Script& s) {
   if (!s.stall) {
-    // Closing is news the engine gets before any time passes.
-    bool closed = false;
-    for (int& fd : s.fds) {
-      closed = closed || fd >= 0;
-      CloseFd(fd, false);
-    }
-    if (closed) return;
+    for (int& fd : s.fds) CloseFd(fd, false);
+    return;
   }
   if (gTrace) std::fprintf(stderr, "peer: stream spent, clock +%us\n", kTimeoutSeconds + 1);
   s.tickOffset += (kTimeoutSeconds + 1) * 1000u;

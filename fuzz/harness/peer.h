@@ -12,10 +12,11 @@
 //
 // Every connect the engine makes goes to the peer's listener on 127.0.0.1 whatever address it
 // names, and every host name resolves to 127.0.0.1: nothing leaves the machine. The peer sends
-// one piece per wait of the engine that finds nothing else to do. Once the stream is spent
-// each such wait moves the engine's clock past its time-out (kTimeoutSeconds), so a stalled
-// wait ends at once; a wait that still never ends hangs the target, which libFuzzer's
-// -timeout reports.
+// one piece per wait of the engine that finds nothing else to do. Once the stream is spent the
+// peer closes its connections, and an engine wait that does not end on that hangs the target,
+// which libFuzzer's -timeout reports. A stalling peer (bit 7) keeps them open instead, and
+// each further wait moves the engine's clock past its time-out (kTimeoutSeconds), so a stalled
+// wait ends at once; one that still never ends is a hang again.
 #pragma once
 #include <cstddef>
 #include <cstdint>
