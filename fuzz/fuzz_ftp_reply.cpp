@@ -5,27 +5,16 @@
 // in binary mode; bit 4 logs in with a user and a password; bit 5 logs off afterwards.
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "corv/ftp/FTP.h"
 #include "fuzz/harness/ftp_sink.h"
 #include "fuzz/harness/peer.h"
+#include "fuzz/harness/temp.h"
 
 namespace {
 
-std::string TempName(const char* what) {
-  return "/tmp/tavlin-fuzz-ftp-" + std::to_string(getpid()) + "-" + what;
-}
-
 const std::string& UploadFile() {
-  static const std::string path = [] {
-    std::string p = TempName("up");
-    if (FILE* f = std::fopen(p.c_str(), "wb")) {
-      std::fputs("IBM,81.50\r\nMSFT,27.10\r\n", f);
-      std::fclose(f);
-    }
-    return p;
-  }();
+  static const std::string path = fuzzpeer::TempFile("ftp-up", "IBM,81.50\r\nMSFT,27.10\r\n");
   return path;
 }
 
@@ -34,7 +23,7 @@ const std::string& UploadFile() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzpeer::Session peer(data, size);
   const std::uint8_t f = peer.Flags();
-  const std::string download = TempName("down");
+  const std::string download = fuzzpeer::TempPath("ftp-down");
   {
     fuzzpeer::FtpSink sink;
     CFTP ftp;

@@ -4,10 +4,10 @@
 // HTTP proxy; bit 4 keeps at most 16 bytes of the body; bit 5 writes the body to a file.
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "corv/http/HTTP.h"
 #include "fuzz/harness/peer.h"
+#include "fuzz/harness/temp.h"
 #include "fuzz/harness/touch.h"
 
 namespace {
@@ -39,7 +39,7 @@ class Sink final : public HTTPEvts {
 };
 
 const std::string& BodyFile() {
-  static const std::string path = "/tmp/tavlin-fuzz-http-" + std::to_string(getpid());
+  static const std::string path = fuzzpeer::TempPath("http-body");
   return path;
 }
 

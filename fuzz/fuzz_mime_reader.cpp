@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "corv/mime/MIME.h"
+#include "fuzz/harness/temp.h"
 #include "fuzz/harness/touch.h"
 
 namespace {
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mime->DoAction(5);
   if (f & 2) mime->messageHeaders.SetText("MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n");
   if (f & 1) {
-    const std::string path = "/tmp/tavlin-fuzz-mime-" + std::to_string(getpid());
+    const std::string path = fuzzpeer::TempPath("mime");
     if (FILE* out = std::fopen(path.c_str(), "wb")) {
       std::fwrite(text, 1, n, out);
       std::fclose(out);

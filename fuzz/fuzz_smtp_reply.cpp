@@ -2,12 +2,11 @@
 // DATA and QUIT replies, multi-line and preliminary replies, in fuzz-chosen pieces.
 // Flags: bit 0 logs in with AUTH LOGIN, bit 1 says HELO only, bit 2 attaches a file, bit 3
 // adds a BCc; bits 4-5: send a message, EXPN, VRFY, a raw command.
-#include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "corv/mail/FileMailer.h"
 #include "fuzz/harness/peer.h"
+#include "fuzz/harness/temp.h"
 #include "fuzz/harness/touch.h"
 
 namespace {
@@ -24,14 +23,7 @@ class Sink final : public FileMailerEvts {
 };
 
 const std::string& Attachment() {
-  static const std::string path = [] {
-    std::string p = "/tmp/tavlin-fuzz-smtp-" + std::to_string(getpid()) + ".txt";
-    if (FILE* f = std::fopen(p.c_str(), "wb")) {
-      std::fputs("quote list\n.IBM 81.50\n", f);
-      std::fclose(f);
-    }
-    return p;
-  }();
+  static const std::string path = fuzzpeer::TempFile("smtp.txt", "quote list\n.IBM 81.50\n");
   return path;
 }
 
