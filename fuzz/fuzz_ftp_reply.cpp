@@ -11,16 +11,8 @@
 #include "fuzz/harness/peer.h"
 #include "fuzz/harness/temp.h"
 
-namespace {
-
-const std::string& UploadFile() {
-  static const std::string path = fuzzpeer::TempFile("ftp-up", "IBM,81.50\r\nMSFT,27.10\r\n");
-  return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const std::string upload = fuzzpeer::TempFile("ftp-up", "IBM,81.50\r\nMSFT,27.10\r\n");
   fuzzpeer::Session peer(data, size);
   const std::uint8_t f = peer.Flags();
   const std::string download = fuzzpeer::TempPath("ftp-down");
@@ -43,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 1: ftp.DoAction(8); break;
       case 2: ftp.DoAction(4); break;
       case 3:
-        ftp.SetLocalFile(UploadFile().c_str());
+        ftp.SetLocalFile(upload.c_str());
         ftp.DoAction(5);
         break;
       case 4:

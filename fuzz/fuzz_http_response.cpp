@@ -38,14 +38,10 @@ class Sink final : public HTTPEvts {
   }
 };
 
-const std::string& BodyFile() {
-  static const std::string path = fuzzpeer::TempPath("http-body");
-  return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const std::string bodyFile = fuzzpeer::TempPath("http-body");
   fuzzpeer::Session peer(data, size);
   const std::uint8_t f = peer.Flags();
   {
@@ -56,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     http.SetTimeout(fuzzpeer::kTimeoutSeconds);
     http.FollowRedirects = (f & 3) == 3 ? frSameScheme : (f & 3);
     if (f & 0x10) http.MaxTransferredData = 16;
-    if (f & 0x20) http.LocalFile.SetText(BodyFile().c_str());
+    if (f & 0x20) http.LocalFile.SetText(bodyFile.c_str());
     http.SetURL("http://server.invalid:8080/d/quotes.csv?x=1", false);
     int action = 1;
     switch ((f >> 2) & 3) {
@@ -72,6 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Touch(http.StatusLine.Text());
     Touch(http.TransferredData.Text(), http.TransferredData.Length());
   }
-  if (f & 0x20) std::remove(BodyFile().c_str());
+  if (f & 0x20) std::remove(bodyFile.c_str());
   return 0;
 }

@@ -22,14 +22,10 @@ class Sink final : public FileMailerEvts {
   int Transfer(std::uint32_t) override { return 0; }
 };
 
-const std::string& Attachment() {
-  static const std::string path = fuzzpeer::TempFile("smtp.txt", "quote list\n.IBM 81.50\n");
-  return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const std::string attachment = fuzzpeer::TempFile("smtp.txt", "quote list\n.IBM 81.50\n");
   fuzzpeer::Session peer(data, size);
   const std::uint8_t f = peer.Flags();
   Sink sink;
@@ -48,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     m.Password.SetText("s3cret");
   }
   if (f & 2) m.Ehlo = 0;
-  if (f & 4) m.Attachments.Append(Attachment().c_str());
+  if (f & 4) m.Attachments.Append(attachment.c_str());
   if (f & 8) m.BCc.SetAddressList("hidden@z.invalid", 72, 0);
   static const char kText[] = "line one\r\n.dot line\r\n.";
   m.SetUserText(kText, sizeof kText - 1);
