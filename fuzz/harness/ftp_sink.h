@@ -1,5 +1,7 @@
 // An FTP event sink that reads every text it is given.
 #pragma once
+#include <cstring>
+
 #include "corv/ftp/FTPEvts.h"
 #include "fuzz/harness/touch.h"
 
@@ -12,6 +14,9 @@ class FtpSink final : public FTPEvts {
     Touch(entry);
     Touch(name);
     Touch(time);
+    // The name is the rest of the line.
+    const std::size_t e = std::strlen(entry), n = std::strlen(name);
+    if (n > e || std::memcmp(entry + e - n, name, n) != 0) __builtin_trap();
     return 0;
   }
   int EndTransfer() override { return 0; }
