@@ -179,12 +179,14 @@ def mime():
     m.set_content("IBM 81.50\nMSFT 27.10\n")
     m.add_attachment(CSV, maintype="text", subtype="csv", filename="quotes.csv")
     m.add_attachment(bytes(range(256)), maintype="application", subtype="octet-stream", filename="raw.bin")
+    m.set_boundary("===============1606718204451364093==")  # fixed, so the seeds do not churn
     write("mime_reader", "mixed", b"\x00" + m.as_bytes(policy=policy.SMTP))
     m2 = EmailMessage()
     m2["Subject"] = "Kana"
     m2.set_content("caf\u00e9 \u00e0 la carte =\n", cte="quoted-printable")
     m2.add_attachment(b"\x1b$B%+%J\x1b(B", maintype="application", subtype="octet-stream",
                       filename="=?ISO-2022-JP?B?GyRCJSslShsoQg==?=")
+    m2.set_boundary("===============7436090155931806611==")
     write("mime_reader", "qp-encoded-word", b"\x01" + m2.as_bytes(policy=policy.SMTP))
     single = EmailMessage()
     single.set_content(bytes(range(200)), maintype="image", subtype="png", disposition="attachment", filename="logo.png")
@@ -195,6 +197,8 @@ def mime():
     inner.set_content("inner\n")
     inner.add_alternative("<p>inner</p>", subtype="html")
     nested.attach(inner)
+    nested.set_boundary("===============2838517164862926135==")
+    inner.set_boundary("===============0947208917347372016==")
     write("mime_reader", "nested", b"\x02" + nested.as_bytes(policy=policy.default))
     write("mime_reader", "form-data", b"\x03" + crlf(
         "MIME-Version: 1.0", 'Content-Type: multipart/form-data; boundary="--boundary.corv.2026129"', "",
@@ -243,11 +247,13 @@ def display():
     write("display_frames", "value", b"\x00" + frame(bytes([128])))
 
 
-# --- quote answers ---
+# --- quote answers (tools/quote-service); flags: block size, bit 7 leaves out the end ---
 def quotes():
     write("quote_answer", "two-lines", b"\x00" + CSV)
-    write("quote_answer", "split", b"\x05" + CSV.replace(b"\r\n", b"\r\xff|\n"))
-    write("quote_answer", "edge", b"\x00" + b',\n\n"x"\r\n"",,\r\n' + b"a," * 20 + b"\r\nlast")
+    write("quote_answer", "blocks-of-5", b"\x05" + CSV)
+    write("quote_answer", "cut-in-crlf", b"\x42" + CSV[:-1])
+    write("quote_answer", "edge", b"\x01" + b',\n\n"x"\r\n"",,\r\n' + b"a," * 20 + b"\r\nlast")
+    write("quote_answer", "failed-fetch", b"\x83" + CSV + b'"IBM",8')
 
 
 if __name__ == "__main__":
