@@ -76,6 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CMIMEPart::BuildHeaders(second, 0);
   mime->SetPartData(1, text, n);
   const int first = mime->parts[0]->encoding;
+  // A boundary the bodies do not hold (a generated one depends on the clock, and the fuzzer
+  // learns it from the reader's comparisons within the same millisecond).
+  std::string boundary = "=_quotes_0";
+  const std::string original(text, n);
+  for (int i = 1; original.find(boundary) != std::string::npos; ++i) boundary = "=_quotes_" + std::to_string(i);
+  mime->boundary.SetText(boundary.c_str());
   if (mime->DoAction(4) != 0) __builtin_trap();
   const std::string written(mime->message.Text(), mime->message.Length());
   std::string headers(mime->messageHeaders.Text(), mime->messageHeaders.Length());
@@ -87,7 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mime->message.Set(static_cast<std::uint32_t>(written.size()), written.data());
   if (mime->DoAction(2) != 0 || mime->parts.Count() != 2) __builtin_trap();
   Check(*mime, static_cast<std::uint32_t>(written.size()));
-  const std::string original(text, n);
   if ((first == kEncoding7Bit || first == kEncoding8Bit) && Slice(*mime, written, 0) != original) __builtin_trap();
   if (!(f & 4)) {
     DynStr decoded;
