@@ -28,6 +28,11 @@ void AimPassive(Engine& e, const ScriptedServer& s, const char* remoteFile) {
   e.ftp.SetRemoteFile(remoteFile);
 }
 
+// The control script up to a passive transfer command: greeting, PASV to `data`, the command.
+ScriptedServer& UpToPassiveCommand(ScriptedServer& s, const ScriptedServer& data, const std::string& command) {
+  return s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect(command + "\r\n");
+}
+
 TEST(FTPScripted, MultiLineGreetingAndUserOnly) {
   ScriptedServer s;
   s.Accept()
@@ -213,7 +218,7 @@ TEST(FTPScripted, EmptyDownloadClosedBeforeTheGoAheadStillEmptiesTheFile) {
   data.Accept().Close();
   data.Start();
   ScriptedServer s;
-  s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("RETR empty\r\n");
+  UpToPassiveCommand(s, data, "RETR empty");
   s.Run([&](int) { data.WaitDone(); }).Send("150 go\r\n226 done\r\n");
   s.Start();
   peers::TempDir dir;
@@ -238,7 +243,7 @@ TEST(FTPScripted, RefusedDownloadLeavesTheLocalFile) {
   data.Accept().ReadUntilClosed();
   data.Start();
   ScriptedServer s;
-  s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("RETR gone\r\n");
+  UpToPassiveCommand(s, data, "RETR gone");
   s.Run([&](int) { data.WaitStep(1); }).Send("550 gone\r\n");
   s.Start();
   peers::TempDir dir;
@@ -257,7 +262,7 @@ TEST(FTPScripted, UploadWaitingForTheGoAheadSleeps) {
   data.Accept().ReadUntilClosed();
   data.Start();
   ScriptedServer s;
-  s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port())).Expect("STOR up\r\n");
+  UpToPassiveCommand(s, data, "STOR up");
   s.Send("150 go\r\n").Run([&](int) { data.WaitDone(); }).Send("226 stored\r\n");
   s.Start();
   peers::TempDir dir;
