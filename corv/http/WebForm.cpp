@@ -190,8 +190,9 @@ int CWebForm::SubmitMultipart() {
     SetFixedErrorText(kBadPartText);
     return WEBFORM_BAD_PART;
   }
-  if (Mime.parts.SetCount(static_cast<int>(count)) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
   for (std::uint32_t i = 0; i < count; ++i) {
+    // Each part is made just before it is filled, while its memory is still in the cache.
+    if (Mime.parts.SetCount(static_cast<int>(i + 1)) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
     CMIMEPart* part = Mime.parts.Get(static_cast<int>(i));
     if (!part) {
       SetFixedErrorText(kBadPartText);
@@ -199,9 +200,10 @@ int CWebForm::SubmitMultipart() {
     }
     r = Mime.SetPartData(static_cast<WORD>(i), FormVarValues.Get(i), FormVarValues.GetLength(i));
     if (r != 0) return MimeFailed(r);
+    // The value goes out unchanged. The header block is replaced whole right below, so it is
+    // not rebuilt for the new encoding first.
     part->encoding = kEncoding7Bit;
-    if (CMIMEPart::BuildHeaders(part, Mime.CharsetMode) != 0 ||
-        part->headers.SetText("Content-Disposition: form-data; name=\"") != 0 ||
+    if (part->headers.SetText("Content-Disposition: form-data; name=\"") != 0 ||
         AppendQuotedName(part->headers, FormVarNames.Get(i), FormVarNames.GetLength(i)) != 0 ||
         part->headers.Append("\"\r\n") != 0) {
       return SetErrorText(CORV_OUT_OF_MEMORY);
