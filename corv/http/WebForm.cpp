@@ -11,6 +11,7 @@ constexpr const char* kBusyText = "Busy performing current action.";
 constexpr const char* kBadPartText = "Invalid PartIdx";
 constexpr const char* kURLEncodedType = "application/x-www-form-urlencoded";
 constexpr const char* kMultipartType = "multipart/form-data";
+constexpr char kDispositionLine[] = "Content-Disposition: form-data; name=\"";
 
 // Percent-encodes n bytes; a NUL inside is kept as "%00" instead of ending the text.
 int AppendEncoded(DynStr& out, const char* data, std::uint32_t n) {
@@ -203,9 +204,9 @@ int CWebForm::SubmitMultipart() {
     // The value goes out unchanged. The header block is replaced whole right below, so it is
     // not rebuilt for the new encoding first.
     part->encoding = kEncoding7Bit;
-    if (part->headers.SetText("Content-Disposition: form-data; name=\"") != 0 ||
+    if (part->headers.Set(sizeof kDispositionLine - 1, kDispositionLine) != 0 ||
         AppendQuotedName(part->headers, FormVarNames.Get(i), FormVarNames.GetLength(i)) != 0 ||
-        part->headers.Append("\"\r\n") != 0) {
+        part->headers.Append("\"\r\n", 3) != 0) {
       return SetErrorText(CORV_OUT_OF_MEMORY);
     }
   }
