@@ -199,11 +199,11 @@ int CWebForm::SubmitMultipart() {
       SetFixedErrorText(kBadPartText);
       return WEBFORM_BAD_PART;
     }
-    r = Mime.SetPartData(static_cast<WORD>(i), FormVarValues.Get(i), FormVarValues.GetLength(i));
+    // The header block is replaced whole right below, so it is not built here first.
+    r = Mime.SetPartData(static_cast<WORD>(i), FormVarValues.Get(i), FormVarValues.GetLength(i),
+                         false);
     if (r != 0) return MimeFailed(r);
-    // The value goes out unchanged. The header block is replaced whole right below, so it is
-    // not rebuilt for the new encoding first.
-    part->encoding = kEncoding7Bit;
+    part->encoding = kEncoding7Bit;  // the value goes out unchanged
     if (part->headers.Set(sizeof kDispositionLine - 1, kDispositionLine) != 0 ||
         AppendQuotedName(part->headers, FormVarNames.Get(i), FormVarNames.GetLength(i)) != 0 ||
         part->headers.Append("\"\r\n", 3) != 0) {

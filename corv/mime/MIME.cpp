@@ -224,7 +224,7 @@ int CMIME::Reset() {
   return parts.SetCount(0);
 }
 
-int CMIME::SetPartData(WORD index, const char* data, std::uint32_t length) {
+int CMIME::SetPartData(WORD index, const char* data, std::uint32_t length, bool buildHeaders) {
   ClearErrorText();
   if (index >= parts.Count()) {
     SetFixedErrorText("Invalid PartIdx");
@@ -255,7 +255,7 @@ int CMIME::SetPartData(WORD index, const char* data, std::uint32_t length) {
     part->encoding = kEncodingBase64;
     if (part->contentType.Set(sizeof kBinary - 1, kBinary)) return kNoMemory;
   }
-  return CMIMEPart::BuildHeaders(part, CharsetMode);
+  return buildHeaders ? CMIMEPart::BuildHeaders(part, CharsetMode) : 0;
 }
 
 int CMIME::GenerateBoundary() {
