@@ -11,6 +11,7 @@ constexpr const char* kBusyText = "Busy performing current action.";
 constexpr const char* kBadPartText = "Invalid PartIdx";
 constexpr const char* kURLEncodedType = "application/x-www-form-urlencoded";
 constexpr const char* kMultipartType = "multipart/form-data";
+constexpr char kDispositionLine[] = "Content-Disposition: form-data; name=\"";
 
 // Percent-encodes n bytes; a NUL inside is kept as "%00" instead of ending the text.
 int AppendEncoded(DynStr& out, const char* data, std::uint32_t n) {
@@ -190,20 +191,22 @@ int CWebForm::SubmitMultipart() {
     SetFixedErrorText(kBadPartText);
     return WEBFORM_BAD_PART;
   }
-  if (Mime.parts.SetCount(static_cast<int>(count)) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
   for (std::uint32_t i = 0; i < count; ++i) {
+    // Each part is made just before it is filled, while its memory is still in the cache.
+    if (Mime.parts.SetCount(static_cast<int>(i + 1)) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
     CMIMEPart* part = Mime.parts.Get(static_cast<int>(i));
     if (!part) {
       SetFixedErrorText(kBadPartText);
       return WEBFORM_BAD_PART;
     }
-    r = Mime.SetPartData(static_cast<WORD>(i), FormVarValues.Get(i), FormVarValues.GetLength(i));
+    // The header block is replaced whole right below, so it is not built here first.
+    r = Mime.SetPartData(static_cast<WORD>(i), FormVarValues.Get(i), FormVarValues.GetLength(i),
+                         false);
     if (r != 0) return MimeFailed(r);
-    part->encoding = kEncoding7Bit;
-    if (CMIMEPart::BuildHeaders(part, Mime.CharsetMode) != 0 ||
-        part->headers.SetText("Content-Disposition: form-data; name=\"") != 0 ||
+    part->encoding = kEncoding7Bit;  // the value goes out unchanged
+    if (part->headers.Set(sizeof kDispositionLine - 1, kDispositionLine) != 0 ||
         AppendQuotedName(part->headers, FormVarNames.Get(i), FormVarNames.GetLength(i)) != 0 ||
-        part->headers.Append("\"\r\n") != 0) {
+        part->headers.Append("\"\r\n", 3) != 0) {
       return SetErrorText(CORV_OUT_OF_MEMORY);
     }
   }

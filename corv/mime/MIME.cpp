@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "corv/mime/Codec.h"
 #include "corv/mime/DynStrJ.h"
@@ -223,7 +224,7 @@ int CMIME::Reset() {
   return parts.SetCount(0);
 }
 
-int CMIME::SetPartData(WORD index, const char* data, std::uint32_t length) {
+int CMIME::SetPartData(WORD index, const char* data, std::uint32_t length, bool buildHeaders) {
   ClearErrorText();
   if (index >= parts.Count()) {
     SetFixedErrorText("Invalid PartIdx");
@@ -235,21 +236,26 @@ int CMIME::SetPartData(WORD index, const char* data, std::uint32_t length) {
   if (part->encoding != 0 || !part->contentType.IsEmpty()) return 0;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
   bool text = true, del = false;
-  for (std::uint32_t i = 0; i < length && text; ++i) {
-    unsigned char c = p[i];
-    if (c == 127)
+  for (std::uint32_t i = 0; i < length; ++i) {
+    const unsigned char c = p[i];
+    if (c >= 32 && c < 127) continue;
+    if (c == 127) {
       del = true;
-    else if (!(c == 9 || c == 10 || c == 13 || (c >= 32 && c < 127)))
+    } else if (c != 9 && c != 10 && c != 13) {
       text = false;
+      break;
+    }
   }
+  static constexpr char kText[] = "text/plain";
+  static constexpr char kBinary[] = "application/octet-stream";
   if (text) {
     part->encoding = del ? kEncodingQP : kEncoding7Bit;
-    if (part->contentType.SetText("text/plain")) return kNoMemory;
+    if (part->contentType.Set(sizeof kText - 1, kText)) return kNoMemory;
   } else {
     part->encoding = kEncodingBase64;
-    if (part->contentType.SetText("application/octet-stream")) return kNoMemory;
+    if (part->contentType.Set(sizeof kBinary - 1, kBinary)) return kNoMemory;
   }
-  return CMIMEPart::BuildHeaders(part, CharsetMode);
+  return buildHeaders ? CMIMEPart::BuildHeaders(part, CharsetMode) : 0;
 }
 
 int CMIME::GenerateBoundary() {
@@ -323,6 +329,11 @@ int CMIME::Encode(int act) {
         messageHeaders.Append(p0->headers.Text(), p0->headers.Length()))
       return kNoMemory;
   }
+  // CR LF, then the delimiter line: the first part's goes without the CR LF in front.
+  DynStr delimiter;
+  if (delim && (delimiter.Set(4, "\r\n--") || delimiter.Append(boundary.Text(), boundary.Length()) ||
+                delimiter.Append("\r\n", 2)))
+    return kNoMemory;
 
   MyStream* out;
   int r;
@@ -348,14 +359,20 @@ int CMIME::Encode(int act) {
 
   const short step = static_cast<short>(100 / count);
   MyStream* in = nullptr;
+  std::optional<MyStringStream> bodyIn;  // a body in memory is read without a heap object
+  auto dropInput = [&] {
+    if (bodyIn)
+      bodyIn.reset();
+    else
+      CorvDelete(in);
+    in = nullptr;
+  };
   for (int j = 0; j < count && r == 0; ++j) {
     currentPart = static_cast<WORD>(j);
     CMIMEPart* part = parts[j];
     if (delim) {
-      if (j > 0) out->Write("\r\n", 2);
-      out->Write("--", 2);
-      out->Write(boundary.Text(), boundary.Length());
-      out->Write("\r\n", 2);
+      const DWORD skip = j > 0 ? 0 : 2;
+      out->Write(delimiter.Text() + skip, delimiter.Length() - skip);
     }
     if (!part->sourceFile.IsEmpty()) {
       MyFileStream* f = CorvNew<MyFileStream>(nullptr, false, 0, &CMIME::ProgressRelay, this, step);
@@ -364,8 +381,7 @@ int CMIME::Encode(int act) {
         r = f->Open(part->sourceFile.Text(), GENERIC_READ, 1, 0);
       }
     } else {
-      in = CorvNew<MyStringStream>(part->body.Text(), part->body.Length(), &CMIME::ProgressRelay,
-                                   this, step);
+      in = &bodyIn.emplace(part->body.Text(), part->body.Length(), &CMIME::ProgressRelay, this, step);
     }
     if (!in) r = kNoMemory;
     if (r) {
@@ -396,15 +412,13 @@ int CMIME::Encode(int act) {
     // A delimiter or header write that failed is no success either.
     if (r == 0) r = out->TakeError();
     // Gone before the next part starts, so its last progress marks count for this part.
-    CorvDelete(in);
-    in = nullptr;
+    dropInput();
   }
   if (delim) {
-    out->Write("\r\n--", 4);
-    out->Write(boundary.Text(), boundary.Length());
+    out->Write(delimiter.Text(), delimiter.Length() - 2);
     out->Write("--\r\n", 4);
   }
-  CorvDelete(in);
+  dropInput();
   int flushed = out->Flush();
   if (r == 0) r = flushed;
   if (act == kMIMEEncodeString) message.Set(out->position);

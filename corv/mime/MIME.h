@@ -40,7 +40,8 @@ class CMIME : public CWsock {
 
   int DoAction(int action);
   // Stores a part's body and, unless the owner chose them, its type and transfer encoding.
-  int SetPartData(WORD index, const char* data, std::uint32_t length);
+  // An owner that writes the header block itself passes buildHeaders false.
+  int SetPartData(WORD index, const char* data, std::uint32_t length, bool buildHeaders = true);
   virtual int FireProgress(WORD percent);
   // Progress of an input stream, as a percent of the whole message while encoding.
   static void ProgressRelay(void* engine, WORD percent);

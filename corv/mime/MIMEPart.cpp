@@ -30,35 +30,64 @@ int EncodingIndex(const char* value) {
 }
 
 int CMIMEPart::BuildHeaders(CMIMEPart* part, int mode) {
-  DynStrJ h;
-  auto param = [&](const char* pname, const DynStr& v) {
-    return h.Append(";") || h.EncodeHeader(pname, v.Text(), v.Length(), mode);
+  // The pieces are gathered first and copied once into a block sized for them all, so a
+  // failure leaves the old block as it was. Only the parameters need text of their own.
+  DynStrJ nameParam, fileParam;
+  auto param = [&](DynStrJ& out, const char* pname, const DynStr& v) {
+    return out.Append(";") || out.EncodeHeader(pname, v.Text(), v.Length(), mode);
   };
-  bool fail = false;
+  if ((!part->name.IsEmpty() && param(nameParam, "name", part->name)) ||
+      (!part->filename.IsEmpty() && param(fileParam, "filename", part->filename)))
+    return 200;
+
+  struct Piece {
+    const char* text;
+    std::uint32_t length;
+  };
+  Piece pieces[20];
+  int count = 0;
+  auto add = [&](const char* text, std::size_t length) {
+    pieces[count++] = {text, static_cast<std::uint32_t>(length)};
+  };
+  auto addText = [&](const char* text) { add(text, std::strlen(text)); };
+  auto addString = [&](const DynStr& s) {
+    if (!s.IsEmpty()) add(s.Text(), s.Length());
+  };
+  auto addParams = [&](const DynStr& params) {
+    if (params.IsEmpty()) return;
+    addText("; ");
+    add(params.Text(), params.Length());
+  };
   if (!part->contentType.IsEmpty()) {
-    fail = fail || h.Append("Content-Type: ") ||
-           h.Append(part->contentType.Text(), part->contentType.Length());
-    if (!part->name.IsEmpty()) fail = fail || param("name", part->name);
-    if (!part->contentTypeParams.IsEmpty())
-      fail = fail || h.Append("; ") ||
-             h.Append(part->contentTypeParams.Text(), part->contentTypeParams.Length());
-    fail = fail || h.Append("\r\n");
+    addText("Content-Type: ");
+    addString(part->contentType);
+    addString(nameParam);
+    addParams(part->contentTypeParams);
+    addText("\r\n");
   }
-  if (!part->contentId.IsEmpty())
-    fail = fail || h.Append("Content-Id: ") ||
-           h.Append(part->contentId.Text(), part->contentId.Length()) || h.Append("\r\n");
+  if (!part->contentId.IsEmpty()) {
+    addText("Content-Id: ");
+    addString(part->contentId);
+    addText("\r\n");
+  }
   if (!part->disposition.IsEmpty()) {
-    fail = fail || h.Append("Content-Disposition: ") ||
-           h.Append(part->disposition.Text(), part->disposition.Length());
-    if (!part->name.IsEmpty()) fail = fail || param("name", part->name);
-    if (!part->filename.IsEmpty()) fail = fail || param("filename", part->filename);
-    if (!part->dispositionParams.IsEmpty())
-      fail = fail || h.Append("; ") ||
-             h.Append(part->dispositionParams.Text(), part->dispositionParams.Length());
-    fail = fail || h.Append("\r\n");
+    addText("Content-Disposition: ");
+    addString(part->disposition);
+    addString(nameParam);
+    addString(fileParam);
+    addParams(part->dispositionParams);
+    addText("\r\n");
   }
-  fail = fail || h.Append("Content-Transfer-Encoding: ") ||
-         h.Append(TransferEncodingLine(part->encoding));
-  if (fail || part->headers.Set(h.Length(), h.Text())) return 200;
+  addText("Content-Transfer-Encoding: ");
+  addText(TransferEncodingLine(part->encoding));
+
+  std::uint64_t total = 0;
+  for (int i = 0; i < count; ++i) total += pieces[i].length;
+  if (total > 0xFFFFFFF0u || part->headers.Set(static_cast<std::uint32_t>(total))) return 200;
+  char* at = part->headers.Text();
+  for (int i = 0; i < count; ++i) {
+    std::memcpy(at, pieces[i].text, pieces[i].length);
+    at += pieces[i].length;
+  }
   return 0;
 }
