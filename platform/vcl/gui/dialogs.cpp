@@ -32,6 +32,20 @@ constexpr ButtonMap kButtons[] = {
     {mbHelp, QMessageBox::Help, mrNone},
 };
 
+QMessageBox::Icon IconOf(TMsgDlgType type) {
+  switch (type) {
+    case mtWarning: return QMessageBox::Warning;
+    case mtError: return QMessageBox::Critical;
+    case mtInformation: return QMessageBox::Information;
+    case mtConfirmation: return QMessageBox::Question;
+    case mtCustom: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+// The open box that only reports (its one button is OK), if any.
+QMessageBox* openNotice = nullptr;
+
 // Shows the box and runs our loop on the thread's queue until it is closed: Qt's exec()
 // would not dispatch the queue, and timers and socket notifications would stop meanwhile.
 int RunDialog(const DialogCall& call) {
@@ -41,15 +55,17 @@ int RunDialog(const DialogCall& call) {
     std::fprintf(stderr, "%s: %s\n", call.caption.c_str(), call.text.c_str());
     return mrCancel;
   }
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  switch (call.type) {
-    case mtWarning: icon = QMessageBox::Warning; break;
-    case mtError: icon = QMessageBox::Critical; break;
-    case mtInformation: icon = QMessageBox::Information; break;
-    case mtConfirmation: icon = QMessageBox::Question; break;
-    case mtCustom: break;
+  const bool notice = call.buttons.Empty() || call.buttons == TMsgDlgButtons{mbOK};
+  if (notice && openNotice) {
+    // A failure at every timer tick would otherwise open a box inside the loop of the last
+    // one, and an unattended program would nest loops until its stack ran out. The open box
+    // shows the newest report instead; there is nothing to answer, so nothing to wait for.
+    openNotice->setIcon(IconOf(call.type));
+    openNotice->setWindowTitle(detail::ToQt(call.caption));
+    openNotice->setText(detail::ToQt(call.text));
+    return mrOk;
   }
-  auto* box = new QMessageBox(icon, detail::ToQt(call.caption), detail::ToQt(call.text));
+  auto* box = new QMessageBox(IconOf(call.type), detail::ToQt(call.caption), detail::ToQt(call.text));
   box->setTextFormat(Qt::PlainText);
   box->setWindowModality(Qt::ApplicationModal);
   box->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -58,10 +74,11 @@ int RunDialog(const DialogCall& call) {
   if (box->buttons().isEmpty()) box->addButton(QMessageBox::Ok);
   int result = mrCancel;
   bool done = false;
-  auto finish = [&done](int r, int& out) {
+  auto finish = [&done, box](int r, int& out) {
     if (done) return;
     out = r;
     done = true;
+    if (openNotice == box) openNotice = nullptr;  // closed, though its loop may not run yet
     PostMessageA(nullptr, WM_NULL, 0, 0);  // ends the wait of the loop below
   };
   QObject::connect(box, &QMessageBox::buttonClicked, [&](QAbstractButton* button) {
@@ -73,6 +90,7 @@ int RunDialog(const DialogCall& call) {
   });
   QObject::connect(box, &QDialog::finished, [&](int) { finish(mrCancel, result); });
   box->show();
+  if (notice) openNotice = box;
   bool quit = false;
   while (!done) {
     if (!Application->HandleMessage()) {
@@ -80,6 +98,7 @@ int RunDialog(const DialogCall& call) {
       break;
     }
   }
+  if (openNotice == box) openNotice = nullptr;
   box->hide();
   delete box;
   if (quit) PostQuitMessage(0);  // the program is ending: the loops further out see it too

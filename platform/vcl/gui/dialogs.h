@@ -24,10 +24,13 @@ inline constexpr TModalResult mrYesToAll = 10;
 
 // Shows msg with the type's caption ("Error", ...) and the buttons; returns the modal result
 // of the button pressed (mrCancel when the dialog is closed otherwise, or the program ends).
+// A box with only an OK button, asked for while another such box is open, takes the open box
+// over (caption, icon, text) and returns mrOk at once, without a loop of its own.
 int MessageDlg(const AnsiString& msg, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext);
 
 namespace vcl {
-// A box with a caption and one OK button, as the application shows exceptions.
+// A box with a caption and one OK button, as the application shows exceptions; like MessageDlg,
+// it takes over a box with only OK that is open already.
 void ShowErrorBox(const AnsiString& caption, const AnsiString& text);
 
 struct DialogCall {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -55,10 +56,16 @@ struct DialogRecorder {
   ~DialogRecorder() { vcl::test::SetDialogHook(nullptr); }
 };
 
-QMessageBox* VisibleMessageBox() {
+std::vector<QMessageBox*> VisibleMessageBoxes() {
+  std::vector<QMessageBox*> boxes;
   for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
-  return nullptr;
+    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) boxes.push_back(box);
+  return boxes;
+}
+
+QMessageBox* VisibleMessageBox() {
+  const auto boxes = VisibleMessageBoxes();
+  return boxes.empty() ? nullptr : boxes.back();
 }
 
 }  // namespace
@@ -134,6 +141,34 @@ TEST(Loop, MessageDlgKeepsThePumpGoing) {
   EXPECT_GE(timerTicks, 2);
   EXPECT_EQ(result, mrOk);
   EXPECT_EQ(VisibleMessageBox(), nullptr);
+}
+
+TEST(Loop, FailuresAtEveryTickShareTheOpenBoxInsteadOfNestingLoops) {
+  TComponent owner(nullptr);
+  auto* timer = new TTimer(&owner);
+  timer->Interval = 5;
+  int ticks = 0, mostBoxes = 0;
+  std::vector<std::string> shown(1);  // caption and text of the open box as each tick began
+  // Each tick fails, by an exception or by a box of its own; the box is answered at ticks 20
+  // and 30.
+  timer->OnTimer = TNotifyEvent([&](TObject*) {
+    const auto boxes = VisibleMessageBoxes();
+    mostBoxes = std::max(mostBoxes, static_cast<int>(boxes.size()));
+    shown.push_back(boxes.empty() ? "" : (boxes.back()->windowTitle() + "|" + boxes.back()->text()).toStdString());
+    if (++ticks == 20 || ticks == 30)
+      for (QMessageBox* box : boxes) box->button(QMessageBox::Ok)->click();
+    if (ticks == 20 || ticks >= 30) return;
+    if (ticks % 2) throw Exception("10061: [10061] Connection refused");
+    MessageDlg("Send Error", mtError, TMsgDlgButtons() << mbOK, 0);
+  });
+  ASSERT_TRUE(PumpUntil([&] { return ticks >= 30 && !VisibleMessageBox(); }));
+  timer->Enabled = false;
+  EXPECT_EQ(mostBoxes, 1);
+  const std::string title = Application->Title().c_str();
+  for (int t = 2; t <= 30; ++t) {
+    const std::string last = t == 21 ? "" : t % 2 ? "Error|Send Error" : title + "|10061: [10061] Connection refused.";
+    EXPECT_EQ(shown[t], last) << "tick " << t;
+  }
 }
 
 TEST(Loop, HandlerExceptionDoesNotUnwindTheLoop) {
