@@ -80,7 +80,9 @@ bool CAsyncIPPort::MayDeliver() const {
   return AcceptData || (Firewall.FirewallType != fwNone && Firewall.Pending);
 }
 
-bool CAsyncIPPort::StopReading() const { return !MayDeliver() || InterruptRequest; }
+bool CAsyncIPPort::StopRequested() const { return InterruptRequest; }
+
+bool CAsyncIPPort::StopReading() const { return !MayDeliver() || StopRequested(); }
 
 void CAsyncIPPort::EmptyReceiveBuffer() {
   if (Fifo.Storage()) Fifo.SetSize(Fifo.Capacity());
@@ -446,7 +448,7 @@ void CAsyncIPPort::FlushHeld() {
     while (Fifo.NextLine(&p, &n)) {
       if (MayDeliver()) Firewall.DataIn(p, static_cast<WORD>(n), true);
     }
-    if (AheadCount == 0 || InterruptRequest) break;
+    if (AheadCount == 0 || StopRequested()) break;
     if (!Fifo.GetFreeBlock(&p, &n)) {
       if (Fifo.TakeAll(&p, &n) && MayDeliver()) Firewall.DataIn(p, static_cast<WORD>(n), false);
       continue;

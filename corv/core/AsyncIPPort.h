@@ -49,6 +49,9 @@ class CAsyncIPPort : public CWsock {
 
   // Data may be delivered: the engine accepts it, or a negotiation wants it.
   bool MayDeliver() const;
+  // A stop was asked for: the read pass ends between two deliveries. A port that serves
+  // another engine asks that engine.
+  virtual bool StopRequested() const;
   // Forgets everything received and not yet delivered, for a new connection.
   void EmptyReceiveBuffer();
   // Bytes received ahead of the receive buffer and not yet delivered.

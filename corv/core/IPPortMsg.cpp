@@ -27,6 +27,7 @@ CIPPortMsg::CIPPortMsg()
 CIPPortMsg::~CIPPortMsg() {
   Interrupt();
   Reply.Clear();
+  ProxyText.Clear();
   CloseTransferFile();
 }
 
@@ -67,8 +68,10 @@ int CIPPortMsg::ConnectAndWait() {
     if (Firewall.IsConnected() || ConnectCode != 0) {
       SetAcceptData(true);
       // The proxy's own words say more than the code's generic text.
-      if (ConnectCode == CORV_FIREWALL_FAILED && !Firewall.FailureText.IsEmpty())
-        ErrorText = Firewall.FailureText.Text();
+      // A copy: the firewall's text changes with its next negotiation.
+      if (ConnectCode == CORV_FIREWALL_FAILED && !Firewall.FailureText.IsEmpty() &&
+          ProxyText.SetText(Firewall.FailureText.Text()) == 0)
+        ErrorText = ProxyText.Text();
       return ConnectCode;
     }
   }
@@ -134,15 +137,11 @@ int CIPPortMsg::WaitForLine() {
   HandOver own(*this);
   Reply.Set(0u);
   WaitingForLine = true;
+  // Announces a line already held, or held back in the receive buffer after the socket was
+  // drained: the socket itself reports only bytes it still has.
   SetAcceptData(true);
-  int passes = 0;
   for (;;) {
     if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
-    if (++passes > 1000) {
-      // A lost read report must not hang the wait: poll the socket now and then.
-      DoRead(kReadNotified);
-      passes = 0;
-    }
     if (!WaitingForLine) return 0;
     int r = OnReplyWait();
     if (r) return r;

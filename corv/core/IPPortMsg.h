@@ -31,6 +31,7 @@ class CIPPortMsg : public CInternalIPPort {
   std::int32_t DisconnectCode;
   HANDLE TransferFile;
   DynStr Reply;
+  DynStr ProxyText;  // the error text of a failed negotiation: what the proxy said
 };
 
 // Adds a switchable relay of send progress, for engines that report a body's progress.

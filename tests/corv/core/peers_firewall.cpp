@@ -63,6 +63,9 @@ TEST_F(ThroughProxy, TinyproxyRefusesMissingOrWrongCredentials) {
   EXPECT_EQ(118, port.ConnectAndWait());
   EXPECT_EQ(0u, port.lastErrorText.rfind("HTTP/1.0 407", 0)) << port.lastErrorText;
   EXPECT_EQ(port.lastErrorText, port.GetErrorText());
+  // The engine keeps its own copy: the firewall's text moves with its next negotiation.
+  port.Firewall.FailureText.SetText(std::string(5000, 'x').c_str());
+  EXPECT_EQ(port.lastErrorText, port.GetErrorText());
   // Closed at once: nothing of the next action may go to the proxy unnegotiated.
   EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
 
