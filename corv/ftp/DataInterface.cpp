@@ -114,7 +114,8 @@ CDataInterface::CDataInterface()
       ChunkSent(0),
       UploadSize(0),
       OpenPending(false),
-      Accepted(false) {}
+      Accepted(false),
+      WriteFailed(false) {}
 
 CDataInterface::~CDataInterface() {
   CloseLocalFile();
@@ -136,13 +137,17 @@ void CDataInterface::CloseLocalFile() {
 void CDataInterface::FlushLocalFile() {
   if (LocalFileHandle == INVALID_HANDLE_VALUE || Writes.Flush(LocalFileHandle)) return;
   CloseLocalFile();
-  FireError(7, "Error writing to local file.");
+  WriteFailed = true;
+  FireError(FTP_FILE_WRITE_FAILED, "Error writing to local file.");
 }
+
+bool CDataInterface::StopRequested() const { return Owner->InterruptRequest; }
 
 int CDataInterface::SetMode(std::uint8_t kind) {
   Kind = kind;
   OpenPending = false;
   Accepted = false;
+  WriteFailed = false;
   Partial.Set(0u);
   if (kind >= kDataToEvents && kind <= kDataToFile) {
     Fifo.SetEOL("\r\n");
@@ -218,7 +223,8 @@ int CDataInterface::OnDataIn(const char* data, WORD length, bool eol) {
         error = 5;
       } else if (!Writes.Write(LocalFileHandle, data, length)) {
         CloseLocalFile();
-        error = 7;
+        WriteFailed = true;
+        error = FTP_FILE_WRITE_FAILED;
       }
       if (error) FireError(static_cast<WORD>(error), "Error writing to local file.");
       Owner->FireTransfer(Offset, nullptr, 0);

@@ -68,8 +68,11 @@ bool CFTP::Init() {
 
 LRESULT CFTP::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if ((message & 0xFFFF) == WM_CORV_SOCKET) {
-    if (Socket != ws::INVALID_SOCKET && static_cast<ws::SOCKET>(wParam) == Socket)
-      return CAsyncIPPort::HandleMessage(message, wParam, lParam);
+    if (Socket != ws::INVALID_SOCKET && static_cast<ws::SOCKET>(wParam) == Socket) {
+      const LRESULT result = CAsyncIPPort::HandleMessage(message, wParam, lParam);
+      ReportIdleLine();
+      return result;
+    }
     return Data.HandleMessage(message, wParam, lParam);
   }
   return Window ? DefWindowProcA(Window, message & 0xFFFF, wParam, lParam) : 0;
@@ -170,15 +173,20 @@ int CFTP::SetAltFile(const char* text) {
 }
 
 const char* CFTP::GetRemotePath() {
+  // A PWD now would take the running action's reply: the path last set or read stands.
+  if (Busy()) {
+    SetFixedErrorText("Busy performing current action.");
+    return RemotePath;
+  }
   ActionScope scope(*this);
-  // Read between actions, PWD gets a time-out of its own: the last action's deadline has
-  // long passed. Inside an action the action's deadline holds.
-  const bool outermost = ActionDepth == 1;
-  if (outermost) StartTimeout();
+  Interrupted = false;
+  // The last action's deadline has long passed: PWD gets a time-out of its own.
+  StartTimeout();
   RemotePath[0] = '\0';
   if (!Firewall.IsConnected()) return RemotePath;
-  const int r = SendCommand("PWD", nullptr);
-  if (outermost) EndAction(r);
+  ReadingPath = true;
+  const int r = EndAction(SendCommand("PWD", nullptr));
+  ReadingPath = false;
   if (r) return RemotePath;
   char* open = std::strchr(Reply.Text(), '"');
   if (!open || !open[1]) return RemotePath;
@@ -192,7 +200,7 @@ const char* CFTP::GetRemotePath() {
 
 int CFTP::SetRemotePath(const char* text) {
   ClearErrorText();
-  if (CurrentAction) {
+  if (Busy()) {
     SetFixedErrorText("Busy performing current action.");
     return FTP_BUSY;
   }
@@ -203,7 +211,7 @@ int CFTP::SetRemotePath(const char* text) {
 
 int CFTP::SetTransferMode(int mode) {
   ClearErrorText();
-  if (CurrentAction) {
+  if (Busy()) {
     SetFixedErrorText("Busy performing current action.");
     return FTP_BUSY;
   }
@@ -314,38 +322,51 @@ int CFTP::SendCommand(const char* name, const char* argument) {
 
 int CFTP::DoAction(int code) {
   ClearErrorText();
-  if (CurrentAction && code != ftpIdle && code != ftpAbort) {
+  if (Busy() && code != ftpIdle && code != ftpAbort) {
     SetFixedErrorText("Busy performing current action.");
     return FTP_BUSY;
   }
   ActionScope scope(*this);
+  const bool outermost = ActionDepth == 1;
+  if (outermost) Interrupted = false;
+  // An interrupt or abort run inside another action gives the busy state back to it.
+  const std::uint8_t outer = CurrentAction;
   StartTimeout();
   int result = 0;
+  bool logonStopped = false;
   if (!Firewall.IsConnected() && code != ftpIdle && code != ftpLogon && code != ftpLogoff) {
     result = DoAction(ftpLogon);
-    if (result == CORV_INTERRUPTED) return ActionDepth == 1 ? EndAction(result) : result;
+    logonStopped = result == CORV_INTERRUPTED;
   }
-  if (result == 0) {
-    CurrentAction = static_cast<std::uint8_t>(code);
-    result = RunAction(code);
-  }
-  CurrentAction = 0;
-  // The caller may look at a downloaded file once the action returns.
-  Data.FlushLocalFile();
-  if (result != 0) {
+  if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
+  if (result == 0) result = RunAction(code);
+  // The logon gives up the busy state for its TYPE: it holds again until the end, so that
+  // no handler of the end's events or of the recovery starts an action.
+  if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
+  if (!logonStopped) {
     const char* why = ErrorText;
-    if (Passive)
-      Data.Connect(false);
-    else
-      Data.CloseListener();
+    // The caller may look at a downloaded file once the action returns; a nested action
+    // leaves the transfer it runs in alone.
+    if (outermost) Data.FlushLocalFile();
+    if (result == CORV_INTERRUPTED) {
+      // Stopped: what the data connection still holds is not handed on.
+      Data.SetAcceptData(false);
+    }
+    if (result != 0) {
+      if (Passive)
+        Data.Connect(false);
+      else
+        Data.CloseListener();
+    }
     ErrorText = why;
+    if (result == CORV_INTERRUPTED)
+      SetFixedErrorText(StopText());
+    else
+      AfterAction();
   }
-  if (result == CORV_INTERRUPTED) {
-    SetFixedErrorText(Firewall.IsConnected() ? "Interrupted" : "Timeout");
-  } else {
-    AfterAction();
-  }
-  return ActionDepth == 1 ? EndAction(result) : result;
+  if (outermost) result = EndAction(result);
+  CurrentAction = outer;
+  return result;
 }
 
 int CFTP::EndAction(int result) {
@@ -353,8 +374,13 @@ int CFTP::EndAction(int result) {
   // Between actions the server speaks only to close (421): reading what it sends then lets
   // the close be seen, so Connected reads 0.
   if (Firewall.IsConnected()) SetAcceptData(true);
+  // A request that no wait of the action took ends with it; left set, it would stop the
+  // reading between actions.
+  InterruptRequest = false;
   return result;
 }
+
+const char* CFTP::StopText() const { return Interrupted || Firewall.IsConnected() ? "Interrupted" : "Timeout"; }
 
 int CFTP::OnDataIn(const char* data, WORD length, bool eol) {
   if (ActionDepth > 0) return CIPPortMsg::OnDataIn(data, length, eol);
@@ -362,10 +388,17 @@ int CFTP::OnDataIn(const char* data, WORD length, bool eol) {
   IdleLine = !eol;
   CIPPortMsg::OnDataIn(data, length, eol);
   if (eol) {
-    FirePITrail(1, Reply.Text());
+    IdleLineReady = true;
+    // The server is closing: closed here first, so that the line's handlers see it closed.
     if (std::strncmp(Reply.Text(), "421", 3) == 0) Connect(false);
   }
   return 0;
+}
+
+void CFTP::ReportIdleLine() {
+  if (!IdleLineReady) return;
+  IdleLineReady = false;
+  FirePITrail(1, Reply.Text());
 }
 
 int CFTP::Resync(int result) {
@@ -388,7 +421,7 @@ int CFTP::Resync(int result) {
     Connect(false);
   }
   if (result == CORV_INTERRUPTED)
-    SetFixedErrorText(Firewall.IsConnected() ? "Interrupted" : "Timeout");
+    SetFixedErrorText(StopText());
   else if (kept)
     SetReplyError(why.Text());
   return result;
@@ -526,6 +559,11 @@ int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
     if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
   }
   FlushEvents();
+  // The server sent it all, but it did not all reach the file.
+  if (Data.WriteFailed) {
+    SetFixedErrorText("Error writing to local file.");
+    return FTP_FILE_WRITE_FAILED;
+  }
   return 0;
 }
 
@@ -547,6 +585,8 @@ int CFTP::OnReplyWait() {
 
 void CFTP::Recover() {
   CurrentAction = 0;
+  ReadingPath = false;
+  IdleLineReady = false;
   InterruptRequest = false;
   Interrupted = false;
   WaitingForLine = false;
@@ -586,8 +626,15 @@ int CFTP::OpenDataConnection() {
   // The data connection goes to the control connection's peer: followed as given, the reply
   // could aim the client at any host and port of its network. Through a proxy that peer is
   // the proxy, so there the reply's address stands.
-  if (Firewall.FirewallType == fwNone && RemoteAddr != 0) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&RemoteAddr);
+  if (Firewall.FirewallType == fwNone) {
+    ws::sockaddr_in peer{};
+    int size = sizeof peer;
+    if (WinsockProcs.getpeername(Socket, reinterpret_cast<ws::sockaddr*>(&peer), &size) != 0) {
+      const int code = WinsockProcs.WSAGetLastError();
+      SetFixedErrorText("The server's address is unknown: no data connection is made.");
+      return code ? code : ws::WSAENOTCONN;
+    }
+    const auto* b = reinterpret_cast<const unsigned char*>(&peer.sin_addr.s_addr);
     for (int i = 0; i < 4; ++i) n[i] = b[i];
   }
   char host[32];

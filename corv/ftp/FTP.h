@@ -18,6 +18,7 @@ inline constexpr int FTP_LOCAL_FILE = 144;       // upload read or seek failed
 inline constexpr int FTP_NO_LOCAL_FILE = 145;
 inline constexpr int FTP_NO_REMOTE_FILE = 146;
 inline constexpr int FTP_LINE_BREAK = 147;       // a command line would carry a CR or LF
+inline constexpr int FTP_FILE_WRITE_FAILED = 7;  // a download's LocalFile write failed
 inline constexpr int FTP_ACCEPT_FAILED = 311;
 inline constexpr int FTP_SELECT_FAILED = 312;
 
@@ -73,6 +74,8 @@ class CDataInterface : public CListeningSocket {
   void CloseLocalFile();
   // Writes what is gathered for the file; a failure closes it and is reported.
   void FlushLocalFile();
+  // A stop asked of the engine ends the data connection's read pass too.
+  bool StopRequested() const override;
   // The server accepted the transfer command (a reply of class 1 or 2 to it).
   void CommandAccepted();
   // An upload has data to send now: the server took the command and the connection is open.
@@ -100,6 +103,8 @@ class CDataInterface : public CListeningSocket {
   // Uploads are pumped only after the server took the command: data sent earlier reaches a
   // server that is not reading yet.
   bool Accepted;
+  // A write to LocalFile failed during this transfer: the download fails.
+  bool WriteFailed;
 
  private:
   void LineIn(const char* data, WORD length, bool eol);
@@ -166,6 +171,13 @@ class CFTP : public CIPPortMsg {
  private:
   FTPEvts* Sink() const { return static_cast<FTPEvts*>(EventSink); }
   int RunAction(int code);
+  // An action runs, or the path is being read: a second one would take its replies.
+  bool Busy() const { return CurrentAction != 0 || ReadingPath; }
+  // The text of an action that a wait ended: a stop asked for stays "Interrupted"; otherwise
+  // the time-out while the connection stands, or the lost connection.
+  const char* StopText() const;
+  // Reports a line that came between actions, once the read that brought it is done.
+  void ReportIdleLine();
   int Logon();
   int Logoff();
   int Abort();
@@ -185,6 +197,8 @@ class CFTP : public CIPPortMsg {
   bool TransferWaiting;  // the transfer command waits for its reply
   bool ReplyOwed = false;  // a command went out and its final reply has not been read
   bool IdleLine = false;   // a line that came between actions is partly in the reply
+  bool IdleLineReady = false;  // a line that came between actions waits for its trail
+  bool ReadingPath = false;    // GetRemotePath's PWD runs
   std::uint32_t Aborts;   // counts aborts, so a command that an abort overtook can tell
   DynStr AbortReply;      // the reply that ended the aborted transfer
   DynStr ErrorLine;

@@ -562,23 +562,29 @@ TEST(CorvFTPScripted, ThrowFromOnStartTransferKeepsTheLocalFile) {
 }
 
 // An interrupt from a transfer handler stops the download while the server still holds the
-// data connection open; the control connection stays up, so the text is "Interrupted".
+// data connection open, at once even between two blocks of one receive; the control
+// connection stays up and in step, so the text is "Interrupted".
 TEST(CorvFTPScripted, InterruptFromATransferHandler) {
+  const std::string sent(20000, 'x');
   peers::ScriptedServer data;
-  data.Accept().Send("first block").Stall();
+  data.Accept().Send(sent).Stall();
   data.Start();
   peers::ScriptedServer control;
   ScriptRetr(control, data)
       .Send("150 here it comes\r\n")
       .ExpectLine()  // ABOR, after the urgent bytes
       .Send("426 aborted\r\n226 abort done\r\n")
+      .Expect("NOOP\r\n")
+      .Send("200 own reply\r\n")
       .Stall();
   control.Start();
   TcorvFTP f(nullptr);
   AimPassive(f, control);
   std::string got;
+  int events = 0;
   f.OnTransfer = [&](TObject*, long, char* text, unsigned short n) {
     got.append(text, n);
+    ++events;
     f.Interrupt();
   };
   try {
@@ -587,9 +593,13 @@ TEST(CorvFTPScripted, InterruptFromATransferHandler) {
   } catch (const ECORVCore& e) {
     EXPECT_EQ(e.Message.str(), "301: Interrupted");
   }
-  EXPECT_EQ(got, "first block");
+  EXPECT_EQ(events, 1);
+  EXPECT_EQ(got, sent.substr(0, 2048));
   EXPECT_TRUE(f.Connected());
   EXPECT_EQ(f.Action(), ftpIdle);
+  f.OnTransfer = nullptr;
+  f.Command = "NOOP";
+  EXPECT_EQ(f.LastReply(), "200 own reply");
   EXPECT_EQ(control.failures(), "");
   EXPECT_EQ(data.failures(), "");
 }

@@ -136,12 +136,13 @@ TYPED_TEST(FTPServer, UploadDownloadByteExactBothModes) {
     EXPECT_TRUE(e.sink.nulOk);
 
     // Writes are gathered: a file that cannot take them fails at the flush before the end of
-    // the transfer, reported once and before EndTransfer.
+    // the transfer, reported once and before EndTransfer, and the download fails.
     WriteFileBytes(this->Remote("small.bin"), data.substr(0, 5000));
     e.sink.Clear();
     e.ftp.SetLocalFile("/dev/full");
     e.ftp.SetRemoteFile("small.bin");
-    ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+    ASSERT_EQ(e.ftp.DoAction(ftpDownload), FTP_FILE_WRITE_FAILED);
+    EXPECT_EQ(e.Error(), "Error writing to local file.");
     EXPECT_EQ(e.sink.Only("Error"), std::vector<std::string>{"Error 7 Error writing to local file."});
     const auto& ev = e.sink.events;
     EXPECT_LT(std::find(ev.begin(), ev.end(), "Error 7 Error writing to local file."), std::find(ev.begin(), ev.end(), "End"));
