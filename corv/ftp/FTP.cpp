@@ -174,10 +174,7 @@ int CFTP::SetAltFile(const char* text) {
 
 const char* CFTP::GetRemotePath() {
   // A PWD now would take the running action's reply: the path last set or read stands.
-  if (Busy()) {
-    SetFixedErrorText("Busy performing current action.");
-    return RemotePath;
-  }
+  if (Busy()) return RemotePath;
   ActionScope scope(*this);
   Interrupted = false;
   // The last action's deadline has long passed: PWD gets a time-out of its own.
