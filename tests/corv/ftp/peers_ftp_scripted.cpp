@@ -363,13 +363,7 @@ void StoppedTransfer(const std::string& trigger, bool answersAbort = true) {
   data.Accept().Send("some").Stall();
   data.Start();
   ScriptedServer s;
-  s.Accept()
-      .Send("220 hi\r\n")
-      .Expect("PASV\r\n")
-      .Send(PasvReply(data.port()))
-      .Expect("RETR f\r\n")
-      .Send("150 go\r\n")
-      .Run([&](int fd) { abortLine = ReadAbortLine(fd); });
+  UpToPassiveCommand(s, data, "RETR f").Send("150 go\r\n").Run([&](int fd) { abortLine = ReadAbortLine(fd); });
   if (answersAbort) s.Send("426 aborted\r\n226 abort done\r\n").Expect("NOOP\r\n").Send("200 own reply\r\n");
   s.Stall();
   s.Start();
