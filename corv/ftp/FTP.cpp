@@ -368,8 +368,8 @@ int CFTP::DoAction(int code) {
 
 int CFTP::EndAction(int result) {
   result = Resync(result);
-  // Between actions the server speaks only to close (421): reading what it sends then lets
-  // the close be seen, so Connected reads 0.
+  // Between actions whatever the server sends is read: a 421's close is seen (Connected
+  // reads 0), and no line is left over to pass for the next command's reply.
   if (Firewall.IsConnected()) SetAcceptData(true);
   // A request that no wait of the action took ends with it; left set, it would stop the
   // reading between actions.
@@ -396,6 +396,9 @@ void CFTP::ReportIdleLine() {
   if (!IdleLineReady) return;
   IdleLineReady = false;
   FirePITrail(1, Reply.Text());
+  // The read stopped at the line: left stopped, a further line would wait in the buffer and
+  // be taken as the next command's reply.
+  if (ActionDepth == 0 && Firewall.IsConnected()) SetAcceptData(true);
 }
 
 int CFTP::Resync(int result) {

@@ -489,6 +489,25 @@ TEST(FTPScripted, A421ClosesTheControlConnection) {
   EXPECT_EQ("", idle.failures());
 }
 
+// Lines the server sends between actions are all read and reported: none is left over to
+// pass for the next command's reply.
+TEST(FTPScripted, UnsolicitedLinesBetweenActionsAreAllRead) {
+  ScriptedServer s;
+  s.Accept().Send("220 hi\r\n").Gate(1).Send("200 one\r\n500 two\r\n").Expect("NOOP\r\n").Send("200 own\r\n");
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
+  s.Open(1);
+  for (int i = 0; i < 500 && e.sink.Count("Trail 1 500 two") == 0; ++i) e.ftp.CWsock::DoEvents(10, e.ftp.Window);
+  EXPECT_EQ(e.sink.Only("Trail 1"), (std::vector<std::string>{"Trail 1 220 hi", "Trail 1 200 one", "Trail 1 500 two"}));
+  e.ftp.Command.SetText("NOOP");
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_STREQ(e.ftp.Reply.Text(), "200 own");
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
+}
+
 TEST(FTPScripted, FieldsSetByAHandlerWhileTheirCommandIsSent) {
   // The handler replaces the text of the command being sent: the line that goes out is the
   // one the trail announced.
