@@ -115,7 +115,8 @@ CDataInterface::CDataInterface()
       UploadSize(0),
       OpenPending(false),
       Accepted(false),
-      WriteFailed(false) {}
+      FileError(0),
+      FileErrorText(nullptr) {}
 
 CDataInterface::~CDataInterface() {
   CloseLocalFile();
@@ -137,8 +138,15 @@ void CDataInterface::CloseLocalFile() {
 void CDataInterface::FlushLocalFile() {
   if (LocalFileHandle == INVALID_HANDLE_VALUE || Writes.Flush(LocalFileHandle)) return;
   CloseLocalFile();
-  WriteFailed = true;
-  FireError(FTP_FILE_WRITE_FAILED, "Error writing to local file.");
+  LocalFileFailed(FTP_FILE_WRITE_FAILED, "Error writing to local file.");
+}
+
+void CDataInterface::LocalFileFailed(WORD code, const char* text) {
+  if (!FileError) {
+    FileError = code;
+    FileErrorText = text;
+  }
+  FireError(code, text);
 }
 
 bool CDataInterface::StopRequested() const { return Owner->InterruptRequest; }
@@ -147,7 +155,8 @@ int CDataInterface::SetMode(std::uint8_t kind) {
   Kind = kind;
   OpenPending = false;
   Accepted = false;
-  WriteFailed = false;
+  FileError = 0;
+  FileErrorText = nullptr;
   Partial.Set(0u);
   if (kind >= kDataToEvents && kind <= kDataToFile) {
     Fifo.SetEOL("\r\n");
@@ -200,14 +209,14 @@ void CDataInterface::OpenDownloadFile() {
     LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (LocalFileHandle == INVALID_HANDLE_VALUE)
-      error = 4;
+      error = FTP_FILE_OPEN_FAILED;
     else if (SetFilePointer(LocalFileHandle, Offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
       error = 8;
   } else {
     LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (LocalFileHandle == INVALID_HANDLE_VALUE) error = 4;
+    if (LocalFileHandle == INVALID_HANDLE_VALUE) error = FTP_FILE_OPEN_FAILED;
   }
-  if (error) FireError(static_cast<WORD>(error), "Error opening local file.");
+  if (error) LocalFileFailed(static_cast<WORD>(error), "Error opening local file.");
 }
 
 int CDataInterface::OnDataIn(const char* data, WORD length, bool eol) {
@@ -223,10 +232,9 @@ int CDataInterface::OnDataIn(const char* data, WORD length, bool eol) {
         error = 5;
       } else if (!Writes.Write(LocalFileHandle, data, length)) {
         CloseLocalFile();
-        WriteFailed = true;
         error = FTP_FILE_WRITE_FAILED;
       }
-      if (error) FireError(static_cast<WORD>(error), "Error writing to local file.");
+      if (error) LocalFileFailed(static_cast<WORD>(error), "Error writing to local file.");
       Owner->FireTransfer(Offset, nullptr, 0);
       break;
     }

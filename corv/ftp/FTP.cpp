@@ -560,9 +560,9 @@ int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
   }
   FlushEvents();
   // The server sent it all, but it did not all reach the file.
-  if (Data.WriteFailed) {
-    SetFixedErrorText("Error writing to local file.");
-    return FTP_FILE_WRITE_FAILED;
+  if (Data.FileError) {
+    SetFixedErrorText(Data.FileErrorText);
+    return Data.FileError;
   }
   return 0;
 }

@@ -18,6 +18,7 @@ inline constexpr int FTP_LOCAL_FILE = 144;       // upload read or seek failed
 inline constexpr int FTP_NO_LOCAL_FILE = 145;
 inline constexpr int FTP_NO_REMOTE_FILE = 146;
 inline constexpr int FTP_LINE_BREAK = 147;       // a command line would carry a CR or LF
+inline constexpr int FTP_FILE_OPEN_FAILED = 4;   // a download's LocalFile cannot be created or opened
 inline constexpr int FTP_FILE_WRITE_FAILED = 7;  // a download's LocalFile write failed
 inline constexpr int FTP_ACCEPT_FAILED = 311;
 inline constexpr int FTP_SELECT_FAILED = 312;
@@ -103,12 +104,16 @@ class CDataInterface : public CListeningSocket {
   // Uploads are pumped only after the server took the command: data sent earlier reaches a
   // server that is not reading yet.
   bool Accepted;
-  // A write to LocalFile failed during this transfer: the download fails.
-  bool WriteFailed;
+  // The first error with LocalFile during this transfer (its code, 0 for none, and text): the
+  // download fails with it once the transfer has ended.
+  WORD FileError;
+  const char* FileErrorText;
 
  private:
   void LineIn(const char* data, WORD length, bool eol);
   void OpenDownloadFile();
+  // Reports an error with LocalFile; the first one is the download's result.
+  void LocalFileFailed(WORD code, const char* text);
   DynStr Partial;  // a listing line that came in pieces
   CFileGather Writes;
 };

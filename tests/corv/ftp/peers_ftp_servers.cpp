@@ -147,6 +147,18 @@ TYPED_TEST(FTPServer, UploadDownloadByteExactBothModes) {
     const auto& ev = e.sink.events;
     EXPECT_LT(std::find(ev.begin(), ev.end(), "Error 7 Error writing to local file."), std::find(ev.begin(), ev.end(), "End"));
     EXPECT_EQ(e.sink.counts.back(), 5000);
+
+    // A file that cannot be created fails the download too, after its reply was read: the
+    // next command gets its own.
+    e.sink.Clear();
+    e.ftp.SetLocalFile(this->Local("missing/small.bin").c_str());
+    ASSERT_EQ(e.ftp.DoAction(ftpDownload), FTP_FILE_OPEN_FAILED);
+    EXPECT_EQ(e.Error(), "Error opening local file.");
+    EXPECT_EQ(e.sink.Only("Error").front(), "Error 4 Error opening local file.");
+    EXPECT_EQ(e.sink.Count("End"), 1);
+    e.ftp.Command.SetText("NOOP");
+    ASSERT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+    EXPECT_EQ(std::string(e.ftp.Reply.Text()).substr(0, 3), "200");
     EXPECT_EQ(e.ftp.DoAction(ftpLogoff), 0);
   }
 }
@@ -175,10 +187,11 @@ TYPED_TEST(FTPServer, ResumeAppendAndEmptyFile) {
   ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
   EXPECT_EQ(ReadFileBytes(this->Local("part")), data);
 
-  // Resuming into a file that is not there: open error once, write errors per block.
+  // Resuming into a file that is not there: open error once, write errors per block, and the
+  // download fails.
   e.sink.Clear();
   e.ftp.SetLocalFile(this->Local("missing/none").c_str());
-  ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  ASSERT_EQ(e.ftp.DoAction(ftpDownload), FTP_FILE_OPEN_FAILED);
   EXPECT_EQ(e.sink.Count("Error 4 Error opening local file."), 1);
   EXPECT_GE(e.sink.Count("Error 5 Error writing to local file."), 1);
 
