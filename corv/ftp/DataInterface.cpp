@@ -108,7 +108,6 @@ CDataInterface::CDataInterface()
     : Owner(nullptr),
       Offset(0),
       Kind(0),
-      LocalFileHandle(INVALID_HANDLE_VALUE),
       Chunk(nullptr),
       ChunkLength(0),
       ChunkSent(0),
@@ -120,7 +119,6 @@ CDataInterface::CDataInterface()
 
 CDataInterface::~CDataInterface() {
   CloseLocalFile();
-  CorvFree(Chunk);
   CloseListener();
   CloseSocket();
   // The window belongs to the engine.
@@ -128,16 +126,15 @@ CDataInterface::~CDataInterface() {
 }
 
 void CDataInterface::CloseLocalFile() {
-  if (LocalFileHandle != INVALID_HANDLE_VALUE) {
-    Writes.Flush(LocalFileHandle);
-    CloseHandle(LocalFileHandle);
-    LocalFileHandle = INVALID_HANDLE_VALUE;
-  }
+  LocalFileHandle.Close();
+  // The upload's chunk goes back with its file.
+  CorvFree(Chunk);
+  Chunk = nullptr;
+  ChunkLength = ChunkSent = 0;
 }
 
 void CDataInterface::FlushLocalFile() {
-  if (LocalFileHandle == INVALID_HANDLE_VALUE || Writes.Flush(LocalFileHandle)) return;
-  CloseLocalFile();
+  if (LocalFileHandle.Flush()) return;
   LocalFileFailed(FTP_FILE_WRITE_FAILED, "Error writing to local file.");
 }
 
@@ -172,17 +169,15 @@ int CDataInterface::FireConnected(WORD, const char*) {
   if (Kind == kDataUpload) {
     SetOutBufferSize(kSocketBuffer);
     CloseLocalFile();
-    LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool open =
+        LocalFileHandle.Open(Owner->LocalFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     if (Offset != 0) {
-      if (LocalFileHandle == INVALID_HANDLE_VALUE ||
-          SetFilePointer(LocalFileHandle, Offset, nullptr, FILE_CURRENT) == INVALID_SET_FILE_POINTER)
+      if (!open || SetFilePointer(LocalFileHandle.Handle(), Offset, nullptr, FILE_CURRENT) == INVALID_SET_FILE_POINTER)
         error = 8;
-    } else if (LocalFileHandle == INVALID_HANDLE_VALUE) {
+    } else if (!open) {
       error = 3;
     }
-    UploadSize = LocalFileHandle == INVALID_HANDLE_VALUE ? 0 : GetFileSize(LocalFileHandle, nullptr);
-    ChunkLength = ChunkSent = 0;
+    UploadSize = open ? GetFileSize(LocalFileHandle.Handle(), nullptr) : 0;
   } else if (Kind == kDataToFile) {
     SetInBufferSize(kSocketBuffer);
     CloseLocalFile();
@@ -206,15 +201,13 @@ void CDataInterface::OpenDownloadFile() {
   OpenPending = false;
   int error = 0;
   if (Offset != 0) {
-    LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (LocalFileHandle == INVALID_HANDLE_VALUE)
+    if (!LocalFileHandle.Open(Owner->LocalFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              OPEN_EXISTING))
       error = FTP_FILE_OPEN_FAILED;
-    else if (SetFilePointer(LocalFileHandle, Offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    else if (SetFilePointer(LocalFileHandle.Handle(), Offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
       error = 8;
-  } else {
-    LocalFileHandle = CreateFileA(Owner->LocalFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (LocalFileHandle == INVALID_HANDLE_VALUE) error = FTP_FILE_OPEN_FAILED;
+  } else if (!LocalFileHandle.Open(Owner->LocalFile, GENERIC_WRITE, 0, CREATE_ALWAYS)) {
+    error = FTP_FILE_OPEN_FAILED;
   }
   if (error) LocalFileFailed(static_cast<WORD>(error), "Error opening local file.");
 }
@@ -228,10 +221,9 @@ int CDataInterface::OnDataIn(const char* data, WORD length, bool eol) {
       break;
     case kDataToFile: {
       int error = 0;
-      if (LocalFileHandle == INVALID_HANDLE_VALUE) {
+      if (!LocalFileHandle.IsOpen()) {
         error = 5;
-      } else if (!Writes.Write(LocalFileHandle, data, length)) {
-        CloseLocalFile();
+      } else if (!LocalFileHandle.Write(data, length)) {
         error = FTP_FILE_WRITE_FAILED;
       }
       if (error) LocalFileFailed(static_cast<WORD>(error), "Error writing to local file.");
@@ -279,11 +271,11 @@ int CDataInterface::FireDisconnected(WORD, const char*) {
 int CDataInterface::FireError(WORD code, const char* text) { return Owner->FireError(code, text); }
 
 bool CDataInterface::Pumping() const {
-  return Kind == kDataUpload && Accepted && Connected && LocalFileHandle != INVALID_HANDLE_VALUE;
+  return Kind == kDataUpload && Accepted && Connected && LocalFileHandle.IsOpen();
 }
 
 int CDataInterface::SendFileChunk() {
-  if (Kind != kDataUpload || !Accepted || LocalFileHandle == INVALID_HANDLE_VALUE) return 0;
+  if (Kind != kDataUpload || !Accepted || !LocalFileHandle.IsOpen()) return 0;
   if (ChunkSent == ChunkLength) {
     if (UploadSize == static_cast<DWORD>(Offset)) {
       CloseLocalFile();
@@ -301,7 +293,7 @@ int CDataInterface::SendFileChunk() {
     DWORD n = UploadSize - static_cast<DWORD>(Offset);
     if (n > kChunkSize) n = kChunkSize;
     DWORD got = 0;
-    if (!ReadFile(LocalFileHandle, Chunk, n, &got, nullptr) || got != n) {
+    if (!ReadFile(LocalFileHandle.Handle(), Chunk, n, &got, nullptr) || got != n) {
       CloseLocalFile();
       Owner->SetFixedErrorText("Error reading from local file.");
       return FTP_LOCAL_FILE;

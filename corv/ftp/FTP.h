@@ -5,8 +5,8 @@
 #pragma once
 #include <cstdint>
 
-#include "corv/core/FileGather.h"
 #include "corv/core/IPPortMsg.h"
+#include "corv/core/LocalFile.h"
 #include "corv/ftp/FTPActions.h"
 #include "corv/ftp/FTPEvts.h"
 
@@ -71,7 +71,8 @@ class CDataInterface : public CListeningSocket {
 
   int SetMode(std::uint8_t kind);
   int SendFileChunk();
-  // Writes what is gathered for the file (without a report) and closes it.
+  // Writes what is gathered for the file (without a report) and closes it; an upload's
+  // chunk goes with it.
   void CloseLocalFile();
   // Writes what is gathered for the file; a failure closes it and is reported.
   void FlushLocalFile();
@@ -90,8 +91,8 @@ class CDataInterface : public CListeningSocket {
   CFTP* Owner;
   std::int32_t Offset;  // transfer position, counted from the start byte
   std::uint8_t Kind;
-  HANDLE LocalFileHandle;
-  // The upload's chunk (kChunkSize bytes, taken at the first upload): bytes [ChunkSent,
+  CLocalFile LocalFileHandle;
+  // The upload's chunk (kChunkSize bytes, taken for each upload): bytes [ChunkSent,
   // ChunkLength) are read from the file and not sent yet.
   char* Chunk;
   std::uint32_t ChunkLength;
@@ -115,7 +116,6 @@ class CDataInterface : public CListeningSocket {
   // Reports an error with LocalFile; the first one is the download's result.
   void LocalFileFailed(WORD code, const char* text);
   DynStr Partial;  // a listing line that came in pieces
-  CFileGather Writes;
 };
 
 class CFTP : public CIPPortMsg {

@@ -28,14 +28,13 @@ CHTTP::CHTTP()
       BodyBytes(0),
       MaxTransferredData(4096),
       FollowRedirects(frNever),
-      LocalFileHandle(INVALID_HANDLE_VALUE),
       InAction(false),
       RedirectDepth(0),
       ResponseError(0),
       ResponseErrorText(nullptr),
       LocalFileFailed(false) {}
 
-CHTTP::~CHTTP() { CloseLocalFile(); }
+CHTTP::~CHTTP() = default;
 
 int CHTTP::Init() {
   Action = 0;
@@ -102,7 +101,7 @@ void CHTTP::Recover() {
   Interrupted = false;
   ProgressRelay = false;
   CloseSocket();  // also clears the in-read guard
-  CloseLocalFile();
+  LocalFileHandle.Close();
   Lines.Reset();
 }
 
@@ -157,22 +156,13 @@ int CHTTP::RunAction(int action) {
   return result;
 }
 
-void CHTTP::CloseLocalFile() {
-  if (LocalFileHandle != INVALID_HANDLE_VALUE) {
-    LocalFileWrites.Flush(LocalFileHandle);
-    CloseHandle(LocalFileHandle);
-    LocalFileHandle = INVALID_HANDLE_VALUE;
-  }
-}
-
 bool CHTTP::FlushLocalFile() {
-  if (LocalFileHandle == INVALID_HANDLE_VALUE || LocalFileWrites.Flush(LocalFileHandle)) return true;
+  if (LocalFileHandle.Flush()) return true;
   LocalFileWriteFailed();
   return false;
 }
 
 void CHTTP::LocalFileWriteFailed() {
-  CloseLocalFile();
   LocalFileFailed = true;
   SetResponseError(HTTP_FILE_WRITE_FAILED, kLocalWriteText);
   FireError(HTTP_FILE_WRITE_FAILED, kLocalWriteText);
@@ -196,7 +186,7 @@ int CHTTP::SendRequestHeaders(const char* verb) {
   Lines.Reset();
   // A connection left open by an interrupted or timed-out action must not carry this request.
   CloseSocket();
-  CloseLocalFile();
+  LocalFileHandle.Close();
 
   int r = SetEOL("\n", 1);
   if (r != 0) return r;
@@ -280,17 +270,13 @@ int CHTTP::RequestWithBody(const char* verb) {
 }
 
 int CHTTP::SendFile(const char* path, std::uint32_t size) {
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  CLocalFile file;  // closed also when a handler throws
+  if (!file.Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)) {
     SetFixedErrorText(kFileOpenText);
     return HTTP_FILE_FAILED;
   }
   DynStr chunk;
-  if (chunk.Set(kFileChunk) != 0) {
-    CloseHandle(h);
-    return SetErrorText(CORV_OUT_OF_MEMORY);
-  }
+  if (chunk.Set(kFileChunk) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
   ProgressRelay = true;
   std::uint32_t sent = 0;
   int r = 0;
@@ -298,7 +284,7 @@ int CHTTP::SendFile(const char* path, std::uint32_t size) {
     const std::uint32_t want = size - sent < kFileChunk ? size - sent : kFileChunk;
     DWORD got = 0;
     if (want > 0) {
-      const BOOL ok = ReadFile(h, chunk.Text(), want, &got, nullptr);
+      const BOOL ok = ReadFile(file.Handle(), chunk.Text(), want, &got, nullptr);
       if (!ok || got != want) {
         // The announced Content-Length holds the size taken before sending: a file that
         // has shrunk since must not be padded with stale buffer bytes.
@@ -312,7 +298,6 @@ int CHTTP::SendFile(const char* path, std::uint32_t size) {
     sent += want;
     r = OnSendProgress(static_cast<WORD>(sent));
   } while (r == 0 && sent < size);
-  CloseHandle(h);
   ProgressRelay = false;
   return r;
 }
@@ -465,10 +450,8 @@ int CHTTP::HeaderLineIn(const char* data, WORD length, bool eol) {
 
 int CHTTP::BodyBlock(const char* data, std::uint32_t n) {
   BodyBytes += n;
-  if (!LocalFile.IsEmpty() && LocalFileHandle == INVALID_HANDLE_VALUE && !LocalFileFailed) {
-    LocalFileHandle = CreateFileA(LocalFile.Text(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (LocalFileHandle == INVALID_HANDLE_VALUE) {
+  if (!LocalFile.IsEmpty() && !LocalFileHandle.IsOpen() && !LocalFileFailed) {
+    if (!LocalFileHandle.Open(LocalFile.Text(), GENERIC_WRITE, 0, CREATE_ALWAYS)) {
       // Creating it again for a later block would lose this one silently: give up on the
       // file for this response and fail the action when it ends.
       LocalFileFailed = true;
@@ -476,9 +459,7 @@ int CHTTP::BodyBlock(const char* data, std::uint32_t n) {
       FireError(0, kLocalCreateText);
     }
   }
-  if (LocalFileHandle != INVALID_HANDLE_VALUE && !LocalFileWrites.Write(LocalFileHandle, data, n)) {
-    LocalFileWriteFailed();
-  }
+  if (LocalFileHandle.IsOpen() && !LocalFileHandle.Write(data, n)) LocalFileWriteFailed();
   if (HTTPKeepCapped(TransferredData, data, n, MaxTransferredData) != 0) {
     FireError(CORV_OUT_OF_MEMORY, kKeepText);
   }
@@ -493,7 +474,7 @@ int CHTTP::OnDisconnected(WORD code) {
   }
   FlushLocalFile();
   FireEndTransfer(1);
-  CloseLocalFile();
+  LocalFileHandle.Close();
   return CIPPortMsg::OnDisconnected(code);
 }
 

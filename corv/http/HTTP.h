@@ -5,8 +5,8 @@
 #pragma once
 #include <cstdint>
 
-#include "corv/core/FileGather.h"
 #include "corv/core/IPPortMsg.h"
+#include "corv/core/LocalFile.h"
 #include "corv/http/HTTPEvts.h"
 #include "corv/http/HTTPRequest.h"
 #include "corv/http/HTTPResponse.h"
@@ -74,11 +74,11 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   DynStr Location;
   DynStr StatusLine;
   DynStr LocalFile;
-  HANDLE LocalFileHandle;
+  CLocalFile LocalFileHandle;
 
  private:
   HTTPEvts* Sink() const { return static_cast<HTTPEvts*>(EventSink); }
-  // Restarts the timeout and forgets the last response's status, location and error.
+  // Restarts the time-out and forgets the last response's status, location and error.
   void ResetResponseState();
   int RunAction(int action);
   int FinishResponse(int code);
@@ -87,8 +87,6 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   bool WholeLine(const char* data, WORD length, bool eol, char** line, std::uint32_t* n);
   int BodyBlock(const char* data, std::uint32_t n);
   void SwitchToBlocks();
-  // Writes what is gathered for LocalFile (without a report) and closes it.
-  void CloseLocalFile();
   // Writes what is gathered for LocalFile; a failure is reported. False then.
   bool FlushLocalFile();
   void LocalFileWriteFailed();
@@ -102,7 +100,6 @@ class CHTTP : public CIPPortMsgPlusFile, public CHTTPRequest {
   int ResponseError;
   const char* ResponseErrorText;
   bool LocalFileFailed;
-  CFileGather LocalFileWrites;
   HTTPLineAssembler Lines;
   DynStr StatusText;  // error text of a failed status
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "corv/core/Firewall.h"
+#include "corv/core/LocalFile.h"
 #include "corv/core/Winsock.h"
 #include "platform/win32/file.h"
 
@@ -464,14 +465,13 @@ int CSMTP::SendBody() {
 }
 
 int CSMTP::SendFile(const char* fileName) {
-  HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  CLocalFile file;  // closed also when a handler throws
+  if (!file.Open(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)) {
     SetFixedErrorText("Can't open file for reading.");
     return SMTP_FILE_OPEN;
   }
   ProgressRelay = true;
-  const DWORD size = GetFileSize(file, nullptr);
+  const DWORD size = GetFileSize(file.Handle(), nullptr);
   int r = 0;
   if (size == INVALID_FILE_SIZE) r = SMTP_FILE_READ;
   DynStr block;
@@ -482,7 +482,7 @@ int CSMTP::SendFile(const char* fileName) {
     const DWORD want = size - done < kFileBlock ? size - done : kFileBlock;
     DWORD got = 0;
     // A file that shrinks while it is sent must not end the message as if it were whole.
-    if (!ReadFile(file, block.Text(), want, &got, nullptr) || got == 0) {
+    if (!ReadFile(file.Handle(), block.Text(), want, &got, nullptr) || got == 0) {
       r = SMTP_FILE_READ;
       break;
     }
@@ -493,7 +493,6 @@ int CSMTP::SendFile(const char* fileName) {
   }
   // A CR that ended the file still lacks its LF.
   if (!r && previous == '\r') r = SendAndWait("\n", 1, false);
-  CloseHandle(file);
   if (r != CORV_INTERRUPTED) ProgressRelay = false;
   return r;
 }
