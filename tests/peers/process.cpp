@@ -194,6 +194,17 @@ std::string TempDir::Write(const std::string& name, const std::string& text) con
   return full;
 }
 
+std::string OpenFilesUnder(const std::string& folder) {
+  std::string open;
+  std::error_code ec;
+  const std::string prefix = std::filesystem::weakly_canonical(folder, ec).string() + "/";
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+    if (!ec && target.rfind(prefix, 0) == 0) open += target + "\n";
+  }
+  return open;
+}
+
 std::string Tail(const std::string& file, std::size_t maxBytes) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return "";

@@ -73,6 +73,10 @@ class Process {
   std::string log_;
 };
 
+// The files under folder that this process holds open (a removed one with " (deleted)"),
+// one per line: empty when none is left open.
+std::string OpenFilesUnder(const std::string& folder);
+
 // The last lines of a text file, for error messages.
 std::string Tail(const std::string& file, std::size_t maxBytes = 2000);
 

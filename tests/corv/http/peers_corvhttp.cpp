@@ -273,6 +273,14 @@ TEST(CorvHTTPPeers, HandlerExceptionLeavesTheComponentUsable) {
   h->OnTransfer = [&](TObject*, int, long, char* text, unsigned short n) { body.append(text, n); };
   h->Action = httpGet;
   EXPECT_EQ(body, "hello tavlin\n");
+  // A throw while a file is sent closes the file.
+  peers::TempDir dir("corvhttp");
+  h->AttachedFile = dir.Write("up.bin", std::string(40000, 'u')).c_str();
+  h->OnTransfer = [](TObject*, int d, long, char*, unsigned short) {
+    if (d == 0) throw std::runtime_error("handler failed");
+  };
+  EXPECT_THROW(h->Put(nginx.Url("/upload/up.bin").c_str()), std::runtime_error);
+  EXPECT_EQ(peers::OpenFilesUnder(dir.path()), "");
   // Freed at once, not left waiting for a call that already ended (a leak under the sanitizer).
   delete h;
   EXPECT_EQ(owner.ComponentCount(), 0);

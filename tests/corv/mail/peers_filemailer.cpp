@@ -360,11 +360,11 @@ TEST(FileMailerPeers, TheTemporaryMessageFileIsRemovedAfterEverySend) {
   {
     TempFolder folder(temp.path());
     // An exception from any handler ends the send all the same: the component is idle,
-    // CharsetMode is back, the file is gone and the connection closed.
+    // CharsetMode is back, the file is gone (its descriptor too) and the connection closed.
     m.CharsetMode = 1;
     m.MessageText = "body";
     struct Stop {};
-    for (const std::string handler : {"PITrail", "StartTransfer", "Transfer", "EndTransfer"}) {
+    for (const std::string handler : {"PITrail", "StartTransfer", "Transfer", "EndTransfer", "FileTransfer"}) {
       SCOPED_TRACE(handler);
       auto stop = [&](const char* which) {
         if (handler == which) throw Stop{};
@@ -372,13 +372,18 @@ TEST(FileMailerPeers, TheTemporaryMessageFileIsRemovedAfterEverySend) {
       m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
         if (code == 0 && d.str() == "DATA") stop("PITrail");
       };
-      m.OnStartTransfer = [&](TObject*) { stop("StartTransfer"); };
-      m.OnTransfer = [&](TObject*, long) { stop("Transfer"); };
+      int starts = 0;  // the preamble's transfer, then the message file's
+      m.OnStartTransfer = [&](TObject*) {
+        ++starts;
+        stop("StartTransfer");
+      };
+      m.OnTransfer = [&](TObject*, long) { stop(starts > 1 ? "FileTransfer" : "Transfer"); };
       m.OnEndTransfer = [&](TObject*) { stop("EndTransfer"); };
       EXPECT_THROW(m.Send(), Stop);
       EXPECT_EQ(filemailerIdle, m.Action());
       EXPECT_EQ(1, m.CharsetMode());
       EXPECT_EQ("", Listing(temp.path()));
+      EXPECT_EQ("", peers::OpenFilesUnder(temp.path()));
       EXPECT_EQ(-1, m.SocketHandle());
     }
     EXPECT_EQ(0, server.Count());
