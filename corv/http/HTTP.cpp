@@ -73,6 +73,9 @@ int CHTTP::DoAction(int action) {
     SetFixedErrorText(kBusyText);
     return HTTP_BUSY;
   }
+  // A request made while the action runs, between two of its waits or two redirect hops,
+  // lives until one of its waits takes it.
+  ActionScope scope(*this);
   if (action == 0) {
     ResetResponseState();
     if (Action != 0 || InAction) Interrupt();
@@ -107,7 +110,6 @@ void CHTTP::Recover() {
 
 void CHTTP::ResetResponseState() {
   StartTimeout();
-  InterruptRequest = false;
   ClearErrorText();
   StatusLine.Set(0u);
   Location.Set(0u);
@@ -344,10 +346,9 @@ int CHTTP::CheckStatus(int code) {
   const int again = Action;
   Action = 0;
   Connect(false);
-  WaitForDisconnect();
-  for (int i = 0; i < 3; ++i) DoEvents(10, Window);
-  // Interrupted meanwhile (action 0 from a handler): no new connection.
-  if (Interrupted) return CORV_INTERRUPTED;
+  // Interrupted meanwhile (action 0 from a handler, also from the close's own events): no
+  // new connection.
+  if (WaitForDisconnect() == CORV_INTERRUPTED || TakeInterruptRequest()) return CORV_INTERRUPTED;
   ++RedirectDepth;
   return RunAction(again);
 }

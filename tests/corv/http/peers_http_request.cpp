@@ -190,6 +190,22 @@ TEST(HTTPRequestBytes, RedirectWithoutLocationAsksForTheRootOfTheSameServer) {
   EXPECT_EQ(e.http.URLPort, cap.port());
 }
 
+TEST(HTTPRequestBytes, AnInterruptDuringARedirectsFirstHopSendsNoSecondRequest) {
+  for (const std::string when : {"Header X-A: 1", "EndTransfer 1", "Disconnected 0 OK"}) {
+    SCOPED_TRACE(when);
+    HttpCapture cap(HttpCapture::Mode::Reply, "HTTP/1.0 302 Found\r\nX-A: 1\r\nLocation: /next\r\n\r\n");
+    Engine e;
+    e.http.FollowRedirects = frAlways;
+    e.sink.then = [&](const std::string& ev) {
+      if (ev == when) e.http.DoAction(0);
+    };
+    EXPECT_EQ(e.Get(cap.Url("/start")), CORV_INTERRUPTED);
+    EXPECT_EQ(e.http.Action, 0);
+    EXPECT_EQ(cap.NextRequest().substr(0, 16), "GET /start HTTP/");
+    EXPECT_EQ(cap.NextRequest(300), "");
+  }
+}
+
 TEST(HTTPRequestFailures, NoServerAndBadScheme) {
   Engine e;
   e.http.SetURL("/only/a/path", false);
