@@ -244,6 +244,13 @@ int CAsyncIPPort::CloseSocket() {
   Connected = false;
   BytesSent = 0;
   AcceptData = true;
+  // The bulk receive buffer goes back with its connection, unless a read pass under way may
+  // still be handing out its bytes.
+  if (!InRead) {
+    CorvFree(Ahead);
+    Ahead = nullptr;
+    AheadStart = AheadCount = 0;
+  }
   InRead = false;
   return 0;
 }

@@ -81,7 +81,7 @@ class CAsyncIPPort : public CWsock {
   bool ReadAgain = false;
   bool PeerClosed = false;
   LONG PeerCloseWord = 0;
-  char* Ahead = nullptr;           // kBulkReceive + 1 bytes, taken at the first bulk receive
+  char* Ahead = nullptr;           // kBulkReceive + 1 bytes, taken for a connection's first bulk receive
   std::uint32_t AheadStart = 0;
   std::uint32_t AheadCount = 0;
   void PostRead();
