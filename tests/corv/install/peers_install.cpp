@@ -41,7 +41,7 @@ TEST(CorvaneInstall, ReadmeExamplesBuiltAgainstTheInstalledLibraryRunAgainstReal
                         " -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON " TAVLIN_LIBRARY_FLAGS,
                     log))
       << peers::Tail(log);
-  EXPECT_NE(std::string::npos, peers::ReadFileBytes(lib + "/CMakeCache.txt").find("\nCMAKE_BUILD_TYPE:STRING=Release\n"));
+  EXPECT_NE(std::string::npos, peers::ReadFileBytes(lib + "/CMakeCache.txt").find("\nCMAKE_BUILD_TYPE:STRING=RelWithDebInfo\n"));
   ASSERT_TRUE(Shell(cmake + " --build " + Quoted(lib), log)) << peers::Tail(log);
   ASSERT_TRUE(Shell(cmake + " --install " + Quoted(lib) + " --prefix " + Quoted(prefix), log)) << peers::Tail(log);
   const std::string flags = TAVLIN_CONSUMER_FLAGS;
