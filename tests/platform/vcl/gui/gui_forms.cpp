@@ -9,11 +9,13 @@
 #include <QPushButton>
 #include <QTableView>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "gui_env.h"
+#include "platform/vcl/gui/qtbridge.h"
 
 VCL_DECLARE_FORM(TestSampleForm)
 
@@ -239,6 +241,30 @@ TEST(Forms, ButtonClickRunsWhileDisabled) {
   f->bGo->Enabled = true;
   static_cast<QPushButton*>(f->bGo->Widget())->click();
   EXPECT_EQ(f->log.size(), 2u);
+  delete f;
+}
+
+// The text of a disabled button was drawn in the font's colour, exactly as when enabled.
+TEST(Forms, DisabledButtonTextIsGreyed) {
+  auto* f = new TSampleForm(nullptr);
+  QWidget* w = f->bGo->Widget();
+  const QColor ink = vcl::detail::ToQColor(f->bGo->Font->FColor());
+  // Pixels of the font's colour or close to it (the glyphs' edges are blended).
+  auto inked = [w, ink] {
+    const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x) {
+        const QColor p(img.pixel(x, y));
+        n += std::abs(p.red() - ink.red()) + std::abs(p.green() - ink.green()) + std::abs(p.blue() - ink.blue()) < 96;
+      }
+    return n;
+  };
+  EXPECT_GT(inked(), 10);
+  f->bGo->Enabled = false;
+  EXPECT_EQ(inked(), 0);
+  f->bGo->Enabled = true;
+  EXPECT_GT(inked(), 10);
   delete f;
 }
 
