@@ -16,7 +16,6 @@ namespace vcl::detail {
 // text far wider than any column is drawn from its first characters only.
 class GridModel : public QAbstractTableModel {
  public:
-  static constexpr int kShownChars = 4096;
 
   explicit GridModel(const TStringGrid* grid) : grid_(grid) {}
 

@@ -244,6 +244,21 @@ TEST(Forms, ButtonClickRunsWhileDisabled) {
   delete f;
 }
 
+// A caption of megabytes (a price field as received) was laid out whole, hidden or not: seconds
+// of a core and hundreds of MB. It is shown from its start, as a grid cell draws it.
+TEST(Forms, HugeLabelCaptionIsShownShortened) {
+  auto* f = new TSampleForm(nullptr);
+  const std::string huge = std::string(10u << 20, '7') + "8";
+  f->Label1->Visible = false;
+  f->Label1->Caption = AnsiString(huge);
+  EXPECT_EQ(f->Label1->Caption().str(), huge);
+  auto* label = static_cast<QLabel*>(f->Label1->Widget());
+  EXPECT_EQ(label->text(), QString(4096, '7') + QChar(0x2026));
+  f->Label1->Caption = "&Last";
+  EXPECT_EQ(label->text(), "Last");
+  delete f;
+}
+
 // The text of a disabled button was drawn in the font's colour, exactly as when enabled.
 TEST(Forms, DisabledButtonTextIsGreyed) {
   auto* f = new TSampleForm(nullptr);
