@@ -97,11 +97,23 @@ TStringGrid::~TStringGrid() {
   delete model_;
 }
 
+namespace {
+// How far past the dense part a write may land and still extend it: growth stays within a
+// constant factor of what is held.
+std::size_t NearLimit(std::size_t held, std::size_t floor) { return held + std::max(held, floor); }
+}  // namespace
+
+AnsiString* TStringGrid::DenseCell(int col, int row) {
+  const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(col);
+  if (r >= rows_.size() || c >= rows_[r].cells.size()) return nullptr;
+  return &rows_[r].cells[c];
+}
+
 const AnsiString* TStringGrid::CellText(int col, int row) const {
-  if (static_cast<std::size_t>(row) >= cells_.size()) return nullptr;
-  const std::vector<AnsiString>& cells = cells_[static_cast<std::size_t>(row)];
-  if (static_cast<std::size_t>(col) >= cells.size()) return nullptr;
-  return &cells[static_cast<std::size_t>(col)];
+  if (const AnsiString* cell = const_cast<TStringGrid*>(this)->DenseCell(col, row)) return cell;
+  if (farCells_.empty()) return nullptr;
+  auto it = farCells_.find({row, col});
+  return it == farCells_.end() ? nullptr : &it->second;
 }
 
 AnsiString TStringGrid::FCells(int col, int row) const {
@@ -113,17 +125,43 @@ AnsiString TStringGrid::FCells(int col, int row) const {
 void TStringGrid::FSetCells(int col, int row, const AnsiString& v) {
   CheckCell(col, row);
   const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(col);
-  if (v.IsEmpty() && !CellText(col, row)) return;
-  if (r >= cells_.size()) cells_.resize(r + 1);
-  std::vector<AnsiString>& cells = cells_[r];
-  // A row takes the grid's columns at once rather than growing by doubling cell by cell.
-  if (c >= cells.size()) {
-    cells.reserve(std::max(c + 1, static_cast<std::size_t>(colCount_)));
-    cells.resize(c + 1);
-  }
   // Swapped in: assigning a short text would keep the storage of a long one it replaces.
   AnsiString text(v);
-  std::swap(cells[c], text);
+  if (AnsiString* cell = DenseCell(col, row)) {
+    Row& line = rows_[r];
+    line.filled += static_cast<std::size_t>(!text.IsEmpty()) - static_cast<std::size_t>(!cell->IsEmpty());
+    std::swap(*cell, text);
+    if (line.filled == 0) {
+      std::vector<AnsiString>().swap(line.cells);
+      while (!rows_.empty() && rows_.back().cells.empty()) rows_.pop_back();
+      if (rows_.capacity() > 2 * rows_.size() + 1024) rows_.shrink_to_fit();
+    }
+  } else if (auto it = farCells_.find({row, col}); it != farCells_.end()) {
+    if (text.IsEmpty()) farCells_.erase(it);
+    else std::swap(it->second, text);
+  } else if (text.IsEmpty()) {
+    return;
+  } else if (r < NearLimit(rows_.size(), 1024) &&
+             c < NearLimit(r < rows_.size() ? rows_[r].cells.size() : 0, std::max<std::size_t>(colCount_, 64))) {
+    if (r >= rows_.size()) rows_.resize(r + 1);
+    Row& line = rows_[r];
+    const std::size_t had = line.cells.size();
+    // A row takes the grid's columns at once rather than growing by doubling cell by cell.
+    line.cells.reserve(std::max(c + 1, static_cast<std::size_t>(colCount_)));
+    line.cells.resize(c + 1);
+    // Cells that were far from the row before it grew join it.
+    auto from = farCells_.lower_bound({row, static_cast<int>(had)});
+    auto to = farCells_.lower_bound({row, col + 1});
+    for (auto it = from; it != to; ++it) {
+      line.cells[static_cast<std::size_t>(it->first.second)] = std::move(it->second);
+      ++line.filled;
+    }
+    farCells_.erase(from, to);
+    std::swap(line.cells[c], text);
+    ++line.filled;
+  } else {
+    farCells_.emplace(std::make_pair(row, col), std::move(text));
+  }
   if (col < colCount_ && row < rowCount_) model_->CellChanged(col, row);
 }
 

@@ -113,10 +113,19 @@ class TStringGrid : public TWinControl {
  private:
   friend class vcl::detail::GridModel;
   void Rebuild();
-  // The cell's text, or null for a cell never written.
+  // The cell's text, or null for a cell that holds none.
   const AnsiString* CellText(int col, int row) const;
-  // cells_[row][col]: rows and columns as far as they were written.
-  std::vector<std::vector<AnsiString>> cells_;
+  AnsiString* DenseCell(int col, int row);
+  // A row of the dense part: its cells as far as they were written, and how many hold text.
+  struct Row {
+    std::vector<AnsiString> cells;
+    std::size_t filled = 0;
+  };
+  // Rows and columns near those written are kept densely, rows_[row].cells[col]; a cell far
+  // beyond them lives in farCells_, keyed (row, col), so that it costs what it holds. A cell
+  // is in one of the two, never both. A row whose cells are all emptied gives its memory back.
+  std::vector<Row> rows_;
+  std::map<std::pair<int, int>, AnsiString> farCells_;
   vcl::detail::GridModel* model_ = nullptr;
   std::map<int, int> colWidths_;
   int colCount_ = 5, rowCount_ = 5, fixedRows_ = 1, fixedCols_ = 1;

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <cstdio>
+#include <malloc.h>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -316,6 +317,45 @@ TEST(Forms, GridKeepsCellsOfHiddenRows) {
   g->ColWidths[2] = 100;
   EXPECT_EQ(table->columnWidth(2), 100);
   EXPECT_EQ(static_cast<int>(g->ColWidths[3]), 64);
+  delete f;
+}
+
+// Writing one cell far beyond the grid took a row slot for every row before it (458 MB for
+// row 20,000,000), and rows emptied kept their storage.
+TEST(Forms, GridCellsCostWhatTheyHold) {
+  auto* f = new TSampleForm(nullptr);
+  TStringGrid* g = f->sgQuotes;
+  g->ColCount = 9;
+  auto inUse = [] {
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<long long>(m.uordblks + m.hblkhd);
+  };
+  const long long before = inUse();
+  g->Cells[1][20000000] = "far";
+  g->Cells[20000000][1] = "wide";
+  g->Cells[3][1] = "near";
+  EXPECT_LT(inUse() - before, 64 << 10);
+  EXPECT_EQ(g->Cells[1][20000000](), "far");
+  EXPECT_EQ(g->Cells[20000000][1](), "wide");
+  EXPECT_EQ(g->Cells[1][19999999](), "");
+  EXPECT_EQ(g->Cells[19999999][1](), "");
+  // Rows that grow up to a far cell take it in.
+  for (int r = 0; r < 100000; ++r)
+    for (int c = 0; c < 9; ++c) g->Cells[c][r] = "23.45";
+  g->Cells[2000][5] = "x";
+  for (int c = 9; c <= 2000; ++c) g->Cells[c][5] = c == 2000 ? g->Cells[c][5]() + "y" : AnsiString("z");
+  EXPECT_EQ(g->Cells[2000][5](), "xy");
+  EXPECT_GT(inUse() - before, 10 << 20);
+  g->RowCount = 1;  // hidden rows keep their texts
+  EXPECT_EQ(g->Cells[8][99999](), "23.45");
+  for (int r = 0; r < 100000; ++r)
+    for (int c = 0; c < 9; ++c) g->Cells[c][r] = "";
+  for (int c = 9; c <= 2000; ++c) g->Cells[c][5] = "";
+  g->Cells[1][20000000] = "";
+  g->Cells[20000000][1] = "";
+  EXPECT_LT(inUse() - before, 64 << 10);  // emptied, the rows are gone
+  EXPECT_EQ(g->Cells[1][20000000](), "");
+  EXPECT_EQ(g->Cells[8][99999](), "");
   delete f;
 }
 
