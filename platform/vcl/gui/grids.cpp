@@ -5,6 +5,9 @@
 #include <QHeaderView>
 #include <QTableView>
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <functional>
 #include <utility>
 
@@ -27,9 +30,9 @@ class GridModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override {
     if (role == Qt::BackgroundRole && Fixed(index)) return QBrush(ToQColor(clBtnFace));
     if (role != Qt::DisplayRole) return {};
-    const AnsiString* text = grid_->CellText(index.column(), index.row());
+    const std::optional<std::string_view> text = grid_->CellText(index.column(), index.row());
     if (!text) return QString();
-    if (text->Length() <= kShownChars) return ToQt(*text);
+    if (text->size() <= kShownChars) return QString::fromLatin1(text->data(), static_cast<qsizetype>(text->size()));
     return QString::fromLatin1(text->data(), kShownChars) + QChar(0x2026);
   }
 
@@ -103,23 +106,84 @@ namespace {
 std::size_t NearLimit(std::size_t held, std::size_t floor) { return held + std::max(held, floor); }
 }  // namespace
 
+namespace {
+// A packed row: its cell count, then the end offset of each cell's text, then the texts.
+using PackWord = std::uint32_t;
+PackWord PackedWord(const char* block, std::size_t i) {
+  PackWord w;
+  std::memcpy(&w, block + i * sizeof w, sizeof w);
+  return w;
+}
+std::string_view PackedCell(const char* block, std::size_t c) {
+  const std::size_t n = PackedWord(block, 0);
+  const char* texts = block + (n + 1) * sizeof(PackWord);
+  const PackWord begin = c == 0 ? 0 : PackedWord(block, c), end = PackedWord(block, c + 1);
+  return {texts + begin, end - begin};
+}
+}  // namespace
+
+void TStringGrid::Pack(Row& row) {
+  if (row.packed || row.cells.empty()) return;
+  std::size_t bytes = 0;
+  for (const AnsiString& cell : row.cells) bytes += cell.str().size();
+  const std::size_t n = row.cells.size();
+  if (bytes > std::numeric_limits<PackWord>::max() || n >= std::numeric_limits<PackWord>::max()) return;
+  auto block = std::make_unique<char[]>((n + 1) * sizeof(PackWord) + bytes);
+  const auto put = [&block](std::size_t i, std::size_t v) {
+    const auto w = static_cast<PackWord>(v);
+    std::memcpy(block.get() + i * sizeof w, &w, sizeof w);
+  };
+  put(0, n);
+  char* texts = block.get() + (n + 1) * sizeof(PackWord);
+  std::size_t end = 0;
+  for (std::size_t c = 0; c < n; ++c) {
+    const std::string& text = row.cells[c].str();
+    if (!text.empty()) std::memcpy(texts + end, text.data(), text.size());
+    end += text.size();
+    put(c + 1, end);
+  }
+  std::vector<AnsiString>().swap(row.cells);
+  row.packed = std::move(block);
+}
+
+void TStringGrid::Unpack(Row& row) {
+  if (!row.packed) return;
+  const std::size_t n = PackedWord(row.packed.get(), 0);
+  std::vector<AnsiString> cells;
+  cells.reserve(n);
+  for (std::size_t c = 0; c < n; ++c) cells.emplace_back(PackedCell(row.packed.get(), c));
+  row.cells = std::move(cells);
+  row.packed.reset();
+}
+
 AnsiString* TStringGrid::DenseCell(int col, int row) {
   const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(col);
-  if (r >= rows_.size() || c >= rows_[r].cells.size()) return nullptr;
+  if (r >= rows_.size()) return nullptr;
+  Unpack(rows_[r]);
+  if (c >= rows_[r].cells.size()) return nullptr;
   return &rows_[r].cells[c];
 }
 
-const AnsiString* TStringGrid::CellText(int col, int row) const {
-  if (const AnsiString* cell = const_cast<TStringGrid*>(this)->DenseCell(col, row)) return cell;
-  if (farCells_.empty()) return nullptr;
+std::optional<std::string_view> TStringGrid::CellText(int col, int row) const {
+  const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(col);
+  if (r < rows_.size()) {
+    const Row& line = rows_[r];
+    if (line.packed) {
+      if (c < PackedWord(line.packed.get(), 0)) return PackedCell(line.packed.get(), c);
+    } else if (c < line.cells.size()) {
+      return line.cells[c].view();
+    }
+  }
+  if (farCells_.empty()) return std::nullopt;
   auto it = farCells_.find({row, col});
-  return it == farCells_.end() ? nullptr : &it->second;
+  if (it == farCells_.end()) return std::nullopt;
+  return it->second.view();
 }
 
 AnsiString TStringGrid::FCells(int col, int row) const {
   CheckCell(col, row);
-  const AnsiString* text = CellText(col, row);
-  return text ? *text : AnsiString();
+  const std::optional<std::string_view> text = CellText(col, row);
+  return text ? AnsiString(*text) : AnsiString();
 }
 
 void TStringGrid::FSetCells(int col, int row, const AnsiString& v) {
@@ -133,7 +197,7 @@ void TStringGrid::FSetCells(int col, int row, const AnsiString& v) {
     std::swap(*cell, text);
     if (line.filled == 0) {
       std::vector<AnsiString>().swap(line.cells);
-      while (!rows_.empty() && rows_.back().cells.empty()) rows_.pop_back();
+      while (!rows_.empty() && rows_.back().filled == 0) rows_.pop_back();
       if (rows_.capacity() > 2 * rows_.size() + 1024) rows_.shrink_to_fit();
     }
   } else if (auto it = farCells_.find({row, col}); it != farCells_.end()) {
@@ -185,6 +249,8 @@ void TStringGrid::FSetColCount(int v) {
 
 void TStringGrid::FSetRowCount(int v) {
   if (v < 1) v = 1;
+  // Rows that go out of sight keep their texts, packed.
+  for (auto r = static_cast<std::size_t>(v); v < rowCount_ && r < rows_.size(); ++r) Pack(rows_[r]);
   if (v <= fixedRows_) {
     model_->ChangeAll([&] {
       fixedRows_ = v - 1;

@@ -3,6 +3,9 @@
 // The grid's widget reads the texts where they are kept; it draws a huge one shortened.
 #pragma once
 #include <map>
+#include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/vcl/gui/controls.h"
@@ -113,14 +116,19 @@ class TStringGrid : public TWinControl {
  private:
   friend class vcl::detail::GridModel;
   void Rebuild();
-  // The cell's text, or null for a cell that holds none.
-  const AnsiString* CellText(int col, int row) const;
+  // The cell's text, or nothing for a cell that holds none.
+  std::optional<std::string_view> CellText(int col, int row) const;
   AnsiString* DenseCell(int col, int row);
   // A row of the dense part: its cells as far as they were written, and how many hold text.
+  // A hidden row keeps its texts packed into one block (count, ends, bytes) until it is
+  // written again: short cells cost far less so.
   struct Row {
     std::vector<AnsiString> cells;
+    std::unique_ptr<char[]> packed;
     std::size_t filled = 0;
   };
+  static void Pack(Row& row);
+  static void Unpack(Row& row);
   // Rows and columns near those written are kept densely, rows_[row].cells[col]; a cell far
   // beyond them lives in farCells_, keyed (row, col), so that it costs what it holds. A cell
   // is in one of the two, never both. A row whose cells are all emptied gives its memory back.
