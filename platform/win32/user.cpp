@@ -540,6 +540,7 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
       return -1;
     }
     if (Peek(ts, msg, hwnd, filterMin, filterMax, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
+    win32::PumpFrame frame;
     WaitForInput(ts, QS_ALLINPUT, Clock::time_point::max(), Filter{hwnd, filterMin, filterMax});
   }
 }
