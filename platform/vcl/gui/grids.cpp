@@ -4,6 +4,7 @@
 #include <QBrush>
 #include <QHeaderView>
 #include <QTableView>
+#include <malloc.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -107,6 +108,7 @@ std::size_t NearLimit(std::size_t held, std::size_t floor) { return held + std::
 }  // namespace
 
 namespace {
+constexpr std::size_t kTrimBytes = 4u << 20;
 // A packed row: its cell count, then the end offset of each cell's text, then the texts.
 using PackWord = std::uint32_t;
 PackWord PackedWord(const char* block, std::size_t i) {
@@ -249,8 +251,15 @@ void TStringGrid::FSetColCount(int v) {
 
 void TStringGrid::FSetRowCount(int v) {
   if (v < 1) v = 1;
-  // Rows that go out of sight keep their texts, packed.
-  for (auto r = static_cast<std::size_t>(v); v < rowCount_ && r < rows_.size(); ++r) Pack(rows_[r]);
+  // Rows that go out of sight keep their texts, packed. The cells' storage is freed amid the
+  // packed blocks, where the allocator would keep it from the system: many rows' worth (an
+  // answer of many lines followed by short ones) is handed back.
+  std::size_t freed = 0;
+  for (auto r = static_cast<std::size_t>(v); v < rowCount_ && r < rows_.size(); ++r) {
+    if (!rows_[r].packed) freed += rows_[r].cells.capacity() * sizeof(AnsiString);
+    Pack(rows_[r]);
+  }
+  if (freed >= kTrimBytes) malloc_trim(0);
   if (v <= fixedRows_) {
     model_->ChangeAll([&] {
       fixedRows_ = v - 1;
