@@ -414,8 +414,8 @@ TEST_F(QuoteRequest, BusyBoxDoesNotHoldTheFetchPastItsTimeOut) {
     return mrOk;
   };
   vcl::test::SetDialogHook(nullptr);
-  Form1->corvWebForm1->Timeout = 2;
-  Form1->Timer1->Interval = 1500;
+  Form1->corvWebForm1->Timeout = 3;  // ticks at 2, 4, 6 s: a second clear of the time-out
+  Form1->Timer1->Interval = 2000;
   int ticks = 0;
   bool held = false;
   Form1->Timer1->OnTimer = [&](TObject* sender) {
@@ -432,9 +432,10 @@ TEST_F(QuoteRequest, BusyBoxDoesNotHoldTheFetchPastItsTimeOut) {
       Form1->Timer1Timer(sender);
     }
   };
+  Form1->sgQuotes->Cells[1][1] = "";
   Form1->Timer1->Enabled = true;
   vcl::Guarded(Form1->bUpdate, [] { Form1->bUpdate->Click(); });
-  const bool priced = layouttest::PumpUntil([] { return !Cell(1, 1).empty() && Form1->bUpdate->Enabled(); }, 8000);
+  const bool priced = layouttest::PumpUntil([] { return !Cell(1, 1).empty() && Form1->bUpdate->Enabled(); }, 12000);
   const int ticksToPrice = ticks;
   const auto open = boxes();
   const std::string shown = open.empty() ? "" : open.back()->text().toStdString();
