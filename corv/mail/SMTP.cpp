@@ -54,9 +54,11 @@ int SetMailText(DynStr& out, const char* text, std::uint32_t length, bool stuff)
 }
 
 int EndHeaderLines(DynStr& headers) {
-  const std::uint32_t n = headers.Length();
-  // A trailing bare CR is a line end that EnsureTrailingCRLF would keep and add to.
-  if (n && headers.Text()[n - 1] == '\r' && headers.Set(n - 1)) return CORV_OUT_OF_MEMORY;
+  // Every line end at the close goes, bare ones too: one left over would become the blank
+  // line and end the header block before the lines that follow it.
+  std::uint32_t n = headers.Length();
+  while (n && (headers.Text()[n - 1] == '\r' || headers.Text()[n - 1] == '\n')) --n;
+  if (n < headers.Length() && headers.Set(n)) return CORV_OUT_OF_MEMORY;
   return headers.EnsureTrailingCRLF();
 }
 

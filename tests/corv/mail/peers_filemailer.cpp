@@ -131,20 +131,29 @@ TEST(FileMailerPeers, BareLineEndsOfTextAndHeadersArriveAsLineBreaks) {
   Prepare(m, server);
   m.From = "sender@x.org";
   m.SendTo = "a@x.org";
-  m.OtherHeaders = "X-A: 1\nX-B: 2\r";
   m.MessageText = "one\n.two\rthree";
-  m.Send();
-  ASSERT_EQ(1, server.Count()) << server.log();
-  EXPECT_NE(std::string::npos, server.Message(1).find("X-A: 1\r\nX-B: 2\r\n")) << server.Message(1);
-  EXPECT_NE(std::string::npos, Check(server.folder() + "/1.eml").find("body: b'one\\r\\n.two\\r\\nthree\\r\\n'"));
-  // Multipart: the text part the same; the file keeps its bytes, bare line ends and all.
-  m.AddAttachment(bin.c_str());
-  m.Send();
-  ASSERT_EQ(2, server.Count()) << server.log();
-  const std::string out = Check(server.folder() + "/2.eml", {bin});
-  EXPECT_NE(std::string::npos, out.find("text=b'one\\r\\n.two\\r\\nthree'")) << out;
-  EXPECT_NE(std::string::npos, out.find("name=raw.bin equal=yes")) << out;
-  EXPECT_NE(std::string::npos, server.Message(2).find("X-A: 1\r\nX-B: 2\r\nMIME-Version: 1.0")) << server.Message(2);
+  int n = 0;
+  // However the caller's lines end, the header block ends with one line end: the text is not
+  // pushed down by a blank line, and the MIME lines stay headers.
+  for (const std::string end : {"\r", "\n\n", "\r\n\n", "\r\r", "\r\n\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(end));
+    m.OtherHeaders = ("X-A: 1\nX-B: 2" + end).c_str();
+    m.AttachmentCount = 0;
+    m.Send();
+    ASSERT_EQ(++n, server.Count()) << server.log();
+    EXPECT_NE(std::string::npos, server.Message(n).find("X-A: 1\r\nX-B: 2\r\n\r\none")) << server.Message(n);
+    EXPECT_NE(std::string::npos, Check(server.folder() + "/" + std::to_string(n) + ".eml")
+                                     .find("body: b'one\\r\\n.two\\r\\nthree\\r\\n'"));
+    // Multipart: the text part the same; the file keeps its bytes, bare line ends and all.
+    m.AddAttachment(bin.c_str());
+    m.Send();
+    ASSERT_EQ(++n, server.Count()) << server.log();
+    const std::string out = Check(server.folder() + "/" + std::to_string(n) + ".eml", {bin});
+    EXPECT_NE(std::string::npos, out.find("multipart: yes")) << out;
+    EXPECT_NE(std::string::npos, out.find("text=b'one\\r\\n.two\\r\\nthree'")) << out;
+    EXPECT_NE(std::string::npos, out.find("name=raw.bin equal=yes")) << out;
+    EXPECT_NE(std::string::npos, server.Message(n).find("X-A: 1\r\nX-B: 2\r\nMIME-Version: 1.0")) << server.Message(n);
+  }
 }
 
 TEST(FileMailerPeers, JapaneseHeadersDecodeAsTheyWereSet) {
