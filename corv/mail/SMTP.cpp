@@ -241,16 +241,21 @@ int CSMTP::ConnectAction() {
 
 int CSMTP::Login() {
   if (User.IsEmpty() || Password.IsEmpty()) return 0;
+  // A handler of any exchange below may set either; the login goes on with the pair it began
+  // with, each line sized from what it encodes.
+  DynStr user;
+  DynStr password;
+  if (user.Set(User.Length(), User.Text()) || password.Set(Password.Length(), Password.Text()))
+    return SetErrorText(CORV_OUT_OF_MEMORY);
   int r = SendCommand("AUTH LOGIN", nullptr);
-  if (r) return r;
-  // Sized for the longer of the two, so long credentials are never cut.
-  const std::uint32_t longest = User.Length() > Password.Length() ? User.Length() : Password.Length();
-  DynStr buffer;
-  if (buffer.Set((longest + 2) / 3 * 4 + 1)) return SetErrorText(CORV_OUT_OF_MEMORY);
-  EncodeBase64(User.Text(), buffer.Text());
-  if ((r = SendCommand(buffer.Text(), nullptr)) != 0) return r;
-  EncodeBase64(Password.Text(), buffer.Text());
-  return SendCommand(buffer.Text(), nullptr);
+  for (const DynStr* text : {&user, &password}) {
+    if (r) return r;
+    DynStr line;
+    if (line.Set((text->Length() + 2) / 3 * 4 + 1)) return SetErrorText(CORV_OUT_OF_MEMORY);
+    EncodeBase64(text->Text(), line.Text());
+    r = SendCommand(line.Text(), nullptr);
+  }
+  return r;
 }
 
 int CSMTP::DisconnectAction() {

@@ -220,6 +220,16 @@ TEST(FileMailerPeers, LoginAcceptedAndRefused) {
   EXPECT_EQ("AUTH LOGIN", sent[1]);
   EXPECT_EQ("YWxpY2U=", sent[2]);
   EXPECT_EQ("czNjcmV0", sent[3]);
+
+  // A longer password set at the password prompt is for the next login: this one goes on
+  // with the password it began with.
+  int prompts = 0;
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+    if (code == 1 && d.str().compare(0, 4, "334 ") == 0 && ++prompts == 2)
+      m.WinsockPath = ("*Password=" + std::string(200, 'p')).c_str();
+  };
+  m.Send();
+  EXPECT_EQ(2, server.Count()) << server.log();
 }
 
 TEST(FileMailerPeers, RefusedConnectionRaisesAndReportsAnError) {
