@@ -3,9 +3,12 @@
 // and refused, a refused connection, the busy rule and the trail events.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -430,5 +433,134 @@ TEST(FileMailerPeers, TheTemporaryMessageFileIsRemovedAfterEverySend) {
   EXPECT_EQ(170, e.Code);
   EXPECT_EQ("170: Can't create temp file.", e.Message.str());
 }
+
+}  // namespace
+
+namespace {
+
+// Every event a send raises is a point where a handler may stop it, throw, or start another
+// send. One run finds the points; then, for each point, a run acts there, and the next send
+// on the same component must arrive exactly once, with no temporary file left and no wait
+// that only the time-out ends.
+enum class Variant { kPlain, kFiles, kLogin };
+enum class Act { kInterrupt, kThrow, kNested };
+
+class FileMailerPoints : public testing::TestWithParam<std::tuple<Variant, Act>> {};
+
+TEST_P(FileMailerPoints, TheNextSendArrivesExactlyOnce) {
+  const auto [variant, act] = GetParam();
+  SmtpServer::Options o;
+  if (variant == Variant::kLogin) {
+    o.user = "alice";
+    o.password = "s3cret";
+    o.requireAuth = true;
+  }
+  SmtpServer server(o);
+  peers::TempDir files("tavlin-mail-files");
+  peers::TempDir temp("tavlin-mail-temp");
+  TempFolder folder(temp.path());
+  TcorvFileMailer m(nullptr);
+  Addressed(m, server);
+  m.Timeout = 5;  // a stop that only the time-out ends shows as a run past the bound
+  m.BCc = "gone@refused.test";  // an Error event
+  if (variant == Variant::kFiles) {
+    m.AddAttachment(files.Write("a.txt", "text\r\n.line\r\n").c_str());
+    m.AddAttachment(files.Write("b.bin", std::string(3000, '\x93')).c_str());
+  }
+  if (variant == Variant::kLogin) {
+    m.WinsockPath = "*User=alice";
+    m.WinsockPath = "*Password=s3cret";
+  }
+  std::function<void(const std::string&)> at;
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) { at("PITrail " + std::to_string(code) + " " + d.str()); };
+  m.OnError = [&](TObject*, int code, AnsiString& d) { at("Error " + std::to_string(code) + " " + d.str()); };
+  m.OnStartTransfer = [&](TObject*) { at("StartTransfer"); };
+  m.OnTransfer = [&](TObject*, long) { at("Transfer"); };
+  m.OnEndTransfer = [&](TObject*) { at("EndTransfer"); };
+  // How many stored messages hold the text.
+  auto arrived = [&](const std::string& text) {
+    int n = 0;
+    for (int i = 1; i <= server.Count(); ++i) n += server.Message(i).find(text + "\r\n") != std::string::npos;
+    return n;
+  };
+
+  std::vector<std::string> points;
+  at = [&](const std::string& e) { points.push_back(e); };
+  m.MessageText = "first";
+  m.Send();
+  ASSERT_EQ(1, server.Count()) << server.log();
+  ASSERT_GE(points.size(), 20u);
+
+  struct Stop {};
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    SCOPED_TRACE(std::to_string(i) + ": " + points[i]);
+    // The point is the k-th event with its text.
+    const long k = std::count(points.begin(), points.begin() + static_cast<long>(i) + 1, points[i]);
+    long seen = 0;
+    bool acted = false;
+    int nested = -1;
+    at = [&](const std::string& e) {
+      if (acted || e != points[i] || ++seen != k) return;
+      acted = true;
+      if (act == Act::kInterrupt) m.Interrupt();
+      if (act == Act::kThrow) throw Stop{};
+      if (act == Act::kNested) nested = Raised([&] { m.Send(); }).Code;
+    };
+    const std::string text = "point " + std::to_string(i);
+    m.MessageText = text.c_str();
+    int code = 0;
+    bool stopped = false;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      m.Send();
+    } catch (const ECORVCore& e) {
+      code = e.Code;
+    } catch (const Stop&) {
+      stopped = true;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_TRUE(acted);
+    if (act == Act::kInterrupt) {
+      EXPECT_TRUE(code == 0 || code == 301) << code;
+    }
+    if (act == Act::kThrow) {
+      EXPECT_TRUE(stopped);
+    }
+    if (act == Act::kNested) {
+      EXPECT_EQ(166, nested);
+      EXPECT_EQ(0, code);
+    }
+    // Never twice; once when the send reported success.
+    const int copies = arrived(text);
+    EXPECT_LE(copies, 1);
+    if (code == 0 && !stopped) {
+      EXPECT_EQ(1, copies);
+    }
+    EXPECT_EQ(filemailerIdle, m.Action());
+    EXPECT_EQ(-1, m.SocketHandle());
+    EXPECT_EQ("", Listing(temp.path()));
+
+    at = [](const std::string&) {};
+    const std::string next = "next " + std::to_string(i);
+    m.MessageText = next.c_str();
+    const int before = server.Count();
+    EXPECT_NO_THROW(m.Send());
+    EXPECT_EQ(before + 1, server.Count());
+    EXPECT_EQ(1, arrived(next));
+    EXPECT_EQ("", Listing(temp.path()));
+    if (HasFailure()) break;  // one point's report is enough
+  }
+}
+
+std::string PointsName(const testing::TestParamInfo<std::tuple<Variant, Act>>& info) {
+  static const char* const variants[] = {"Plain", "Files", "Login"};
+  static const char* const acts[] = {"Interrupt", "Throw", "Nested"};
+  return std::string(variants[int(std::get<0>(info.param))]) + acts[int(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(Mailer, FileMailerPoints,
+                         testing::Combine(testing::Values(Variant::kPlain, Variant::kFiles, Variant::kLogin),
+                                          testing::Values(Act::kInterrupt, Act::kThrow, Act::kNested)),
+                         PointsName);
 
 }  // namespace
