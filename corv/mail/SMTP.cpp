@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "corv/core/Firewall.h"
 #include "corv/core/LocalFile.h"
@@ -163,8 +164,10 @@ int CSMTP::DoAction(int action) {
     case kSMTPSend: {
       CurrentAction = static_cast<std::uint8_t>(action);
       static const char* const verbs[] = {"MAIL", "", "", "", "SAML", "SOML", "SEND"};
-      r = EnsureConnected();
-      if (!r) r = SendMessage(verbs[action - kSMTPMail]);
+      Message message;
+      r = CopyMessage(message);
+      if (!r) r = EnsureConnected();
+      if (!r) r = SendMessage(verbs[action - kSMTPMail], message);
       break;
     }
     case kSMTPReset:
@@ -365,14 +368,34 @@ class DataScope {
 
 }  // namespace
 
+int CSMTP::CopyMessage(Message& message) {
+  const bool replaces = OtherHeaders.Length() > 1 && OtherHeaders.Text()[0] == '\r' && OtherHeaders.Text()[1] == '\n';
+  // The caller's lines keep the line end they are sent with.
+  if (!replaces && !OtherHeaders.IsEmpty() && EndHeaderLines(OtherHeaders)) return SetErrorText(CORV_OUT_OF_MEMORY);
+  const std::pair<DynStr*, const DynStr*> fields[] = {
+      {&message.from, &From},       {&message.sendTo, &SendTo},   {&message.cc, &Cc},
+      {&message.bcc, &BCc},         {&message.replyTo, &ReplyTo}, {&message.subject, &Subject},
+      {&message.date, &Date},       {&message.otherHeaders, &OtherHeaders}};
+  for (const auto& [to, from] : fields)
+    if (to->Set(from->Length(), from->Text())) return SetErrorText(CORV_OUT_OF_MEMORY);
+  message.charsetMode = CharsetMode;
+  return 0;
+}
+
 int CSMTP::SendMessage(const char* verb) {
+  Message message;
+  const int r = CopyMessage(message);
+  return r ? r : SendMessage(verb, message);
+}
+
+int CSMTP::SendMessage(const char* verb, const Message& message) {
   DataScope data(InData);
   ClearErrorText();
-  if (From.IsEmpty()) {
+  if (message.from.IsEmpty()) {
     SetFixedErrorText("Please specify a sender (From).");
     return SMTP_NO_SENDER;
   }
-  if (SendTo.IsEmpty()) {
+  if (message.sendTo.IsEmpty()) {
     SetFixedErrorText("Please specify a recipient (To).");
     return SMTP_NO_RECIPIENT;
   }
@@ -381,8 +404,8 @@ int CSMTP::SendMessage(const char* verb) {
 
   // The sender command: the bare address in angle brackets, or a raw argument after 0x07.
   DynStr line;
-  const char* f = From.Text();
-  std::uint32_t n = From.Length();
+  const char* f = message.from.Text();
+  std::uint32_t n = message.from.Length();
   if (n && f[0] == '<') {
     ++f;
     --n;
@@ -406,11 +429,11 @@ int CSMTP::SendMessage(const char* verb) {
   }
   if ((r = SendCommand(line.Text(), nullptr)) != 0) return r;
 
-  if ((r = SendRecipients(SendTo.Text(), SendTo.Length(), true)) != 0) return r;
-  if ((r = SendRecipients(Cc.Text(), Cc.Length(), true)) != 0) return r;
-  if ((r = SendRecipients(BCc.Text(), BCc.Length(), false)) != 0) return r;
+  if ((r = SendRecipients(message.sendTo.Text(), message.sendTo.Length(), true)) != 0) return r;
+  if ((r = SendRecipients(message.cc.Text(), message.cc.Length(), true)) != 0) return r;
+  if ((r = SendRecipients(message.bcc.Text(), message.bcc.Length(), false)) != 0) return r;
   if ((r = SendCommand("DATA", nullptr)) != 0) return r;
-  if ((r = SendHeaderBlock()) != 0) return r;
+  if ((r = SendHeaderBlock(message)) != 0) return r;
 
   InData = 1;
   if ((r = SendBody()) != 0) return r;
@@ -419,25 +442,25 @@ int CSMTP::SendMessage(const char* verb) {
   return SendCommand(".", nullptr);
 }
 
-int CSMTP::SendHeaderBlock() {
+int CSMTP::SendHeaderBlock(const Message& message) {
+  const DynStr& other = message.otherHeaders;
   DynStr block;
   bool ok = true;
-  if (OtherHeaders.Length() > 1 && OtherHeaders.Text()[0] == '\r' && OtherHeaders.Text()[1] == '\n') {
-    ok = !block.Append(OtherHeaders.Text() + 2, OtherHeaders.Length() - 2) && !block.Append("\r\n");
+  if (other.Length() > 1 && other.Text()[0] == '\r' && other.Text()[1] == '\n') {
+    ok = !block.Append(other.Text() + 2, other.Length() - 2) && !block.Append("\r\n");
   } else {
     auto field = [&](const char* name, const DynStr& value) {
       if (ok && !value.IsEmpty()) ok = !block.Append(name) && !block.Append(value.Text(), value.Length());
     };
-    ok = !block.Append("To: ") && !block.Append(SendTo.Text(), SendTo.Length());
-    if (ok) ok = !block.Append("\r\nFrom: ") && !block.Append(From.Text(), From.Length());
-    field("\r\nSubject: ", Subject);
-    field("\r\nReply-To: ", ReplyTo);
-    field("\r\nDate: ", Date);
-    field("\r\nCc: ", Cc);
+    ok = !block.Append("To: ") && !block.Append(message.sendTo.Text(), message.sendTo.Length());
+    if (ok) ok = !block.Append("\r\nFrom: ") && !block.Append(message.from.Text(), message.from.Length());
+    field("\r\nSubject: ", message.subject);
+    field("\r\nReply-To: ", message.replyTo);
+    field("\r\nDate: ", message.date);
+    field("\r\nCc: ", message.cc);
     if (ok) ok = !block.Append("\r\n");
-    if (ok && !OtherHeaders.IsEmpty())
-      ok = !EndHeaderLines(OtherHeaders) && !block.Append(OtherHeaders.Text(), OtherHeaders.Length());
-    if (ok && CharsetMode == 1 && !std::strstr(OtherHeaders.Text(), "Content-Type:"))
+    if (ok) ok = !block.Append(other.Text(), other.Length());  // ended by CopyMessage
+    if (ok && CharsetHeader && message.charsetMode == 1 && !std::strstr(other.Text(), "Content-Type:"))
       ok = !block.Append("Content-Type: text/plain; charset=iso-2022-jp\r\n");
     if (ok) ok = !block.Append("\r\n");
   }

@@ -185,6 +185,23 @@ TEST(FileMailerPeers, JapaneseHeadersDecodeAsTheyWereSet) {
   // The text goes in ISO-2022-JP without a charset header of the component's own.
   EXPECT_NE(std::string::npos, server.Message(1).find("\x1b$BF|K\\8l\x1b(B")) << server.Message(1);
   EXPECT_EQ(1, m.CharsetMode());
+
+  // Set by a handler during a send, Japanese text is converted as ever: a send leaves
+  // CharsetMode as it is.
+  long during = -1;
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+    if (code != 0 || d.str() != "QUIT") return;
+    during = m.CharsetMode();
+    m.Subject = nihongo.c_str();
+    m.MessageText = (nihongo + "!").c_str();
+  };
+  m.Send();
+  EXPECT_EQ(1, during);
+  m.OnPITrail = nullptr;
+  m.Send();
+  ASSERT_EQ(3, server.Count()) << server.log();
+  EXPECT_NE(std::string::npos, Check(server.folder() + "/3.eml").find("Subject: " + utf8 + "\n"));
+  EXPECT_NE(std::string::npos, server.Message(3).find("\x1b$BF|K\\8l\x1b(B!")) << server.Message(3);
 }
 
 TEST(FileMailerPeers, LoginAcceptedAndRefused) {
@@ -269,12 +286,24 @@ TEST(FileMailerPeers, NestedSendIsBusyAndTheRunningSendGoesOn) {
     if (code != 0 || d.str() != "DATA") return;
     during = m.Action();
     nested = Raised([&] { m.Action = filemailerSend; });
+    // For the next message: this one goes out as it was when the send began.
+    m.From = "c@x.org";
+    m.SendTo = "d@y.org";
+    m.Subject = "later";
   };
   m.Send();
   EXPECT_EQ(filemailerSend, during);
   EXPECT_EQ(166, nested.Code);
   EXPECT_EQ("166: Busy performing current action.", nested.Message.str());
-  EXPECT_EQ(1, server.Count());
+  ASSERT_EQ(1, server.Count());
+  EXPECT_EQ(std::vector<std::string>({"a@x.org", "b@y.org"}), server.Envelope(1));
+  EXPECT_EQ("To: b@y.org\nFrom: a@x.org\nmultipart: no\nbody: b'body\\r\\n'\n", Check(server.folder() + "/1.eml"));
+  m.OnPITrail = nullptr;
+  m.Send();
+  ASSERT_EQ(2, server.Count());
+  EXPECT_EQ(std::vector<std::string>({"c@x.org", "d@y.org"}), server.Envelope(2));
+  EXPECT_EQ("To: d@y.org\nFrom: c@x.org\nSubject: later\nmultipart: no\nbody: b'body\\r\\n'\n",
+            Check(server.folder() + "/2.eml"));
 }
 
 // An interrupt from any handler ends the send with 301 "Interrupted" and sends nothing more:
