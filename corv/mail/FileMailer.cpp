@@ -210,6 +210,15 @@ int CFileMailer::Send() {
     if (!r && OtherHeaders.Set(headers.Length(), headers.Text())) r = SetErrorText(CORV_OUT_OF_MEMORY);
     if (!r) r = CSMTP::DoAction(kSMTPMail);
     if (!r) r = CSMTP::DoAction(kSMTPDisconnect);
+    if (r && !HasErrorText() && Mime.HasErrorText()) {
+      std::snprintf(ErrorBuffer, sizeof ErrorBuffer, "%s", Mime.GetErrorText());
+      ErrorText = ErrorBuffer;
+    }
+    // Closed while the send still holds the component: a handler of the close can neither
+    // start another send inside it nor leave the connection open by throwing.
+    const char* why = ErrorText;
+    Connect(false);
+    ErrorText = why;
   } catch (...) {
     // A handler's exception: the send is over all the same. No event may run while the
     // exception is on its way out, so the socket closes without one.
@@ -223,13 +232,6 @@ int CFileMailer::Send() {
     throw;
   }
   EndSend(tempName, tempMade);
-  if (r && !HasErrorText() && Mime.HasErrorText()) {
-    std::snprintf(ErrorBuffer, sizeof ErrorBuffer, "%s", Mime.GetErrorText());
-    ErrorText = ErrorBuffer;
-  }
-  const char* why = ErrorText;
-  Connect(false);
-  ErrorText = why;
   return r;
 }
 
