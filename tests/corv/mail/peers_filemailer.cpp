@@ -470,9 +470,10 @@ namespace {
 // Every event a send raises is a point where a handler may stop it, throw, or start another
 // send. One run finds the points; then, for each point, a run acts there, and the next send
 // on the same component must arrive exactly once, with no temporary file left and no wait
-// that only the time-out ends. The sends succeed, or (kRefused) fail at their recipient.
+// that only the time-out ends. The sends succeed, or (kRefused) fail at their recipient. A
+// handler that changes the message (kChange) changes the next one: this one goes as it began.
 enum class Variant { kPlain, kFiles, kLogin, kRefused };
-enum class Act { kInterrupt, kThrow, kNested };
+enum class Act { kInterrupt, kThrow, kNested, kChange };
 
 class FileMailerPoints : public testing::TestWithParam<std::tuple<Variant, Act>> {};
 
@@ -491,11 +492,22 @@ TEST_P(FileMailerPoints, TheNextSendArrivesExactlyOnce) {
   TcorvFileMailer m(nullptr);
   Addressed(m, server);
   m.Timeout = 5;  // a stop that only the time-out ends shows as a run past the bound
-  m.BCc = "gone@refused.test";  // an Error event
-  if (variant == Variant::kFiles) {
-    m.AddAttachment(files.Write("a.txt", "text\r\n.line\r\n").c_str());
-    m.AddAttachment(files.Write("b.bin", std::string(3000, '\x93')).c_str());
-  }
+  const bool refused = variant == Variant::kRefused;
+  const AnsiString to = refused ? "x@refused.test" : "b@y.org";
+  const std::string a = files.Write("a.txt", "text\r\n.line\r\n"), b = files.Write("b.bin", std::string(3000, '\x93'));
+  auto message = [&](const std::string& text) {
+    m.SendTo = to;
+    m.Cc = "";
+    m.BCc = "gone@refused.test";  // an Error event
+    m.Subject = "as began";
+    m.OtherHeaders = "X-As: began";
+    m.MessageText = text.c_str();
+    m.AttachmentCount = 0;
+    if (variant == Variant::kFiles) {
+      m.AddAttachment(a.c_str());
+      m.AddAttachment(b.c_str());
+    }
+  };
   if (variant == Variant::kLogin) {
     m.WinsockPath = "*User=alice";
     m.WinsockPath = "*Password=s3cret";
@@ -513,12 +525,9 @@ TEST_P(FileMailerPoints, TheNextSendArrivesExactlyOnce) {
     return n;
   };
 
-  const bool refused = variant == Variant::kRefused;
-  const AnsiString to = refused ? "x@refused.test" : "b@y.org";
-  m.SendTo = to;
   std::vector<std::string> points;
   at = [&](const std::string& e) { points.push_back(e); };
-  m.MessageText = "first";
+  message("first");
   EXPECT_EQ(refused ? 161 : -1, Raised([&] { m.Send(); }).Code);
   ASSERT_EQ(refused ? 0 : 1, server.Count()) << server.log();
   ASSERT_GE(points.size(), 15u);
@@ -537,9 +546,18 @@ TEST_P(FileMailerPoints, TheNextSendArrivesExactlyOnce) {
       if (act == Act::kInterrupt) m.Interrupt();
       if (act == Act::kThrow) throw Stop{};
       if (act == Act::kNested) nested = Raised([&] { m.Send(); }).Code;
+      if (act == Act::kChange) {
+        m.SendTo = "b@y.org";
+        m.BCc = "";
+        m.Cc = "c@y.org";
+        m.Subject = "changed";
+        m.OtherHeaders = "X-As: changed";
+        m.MessageText = ("changed " + std::to_string(i)).c_str();
+        m.AttachmentCount = 0;
+      }
     };
     const std::string text = "point " + std::to_string(i);
-    m.MessageText = text.c_str();
+    message(text);
     int code = 0;
     bool stopped = false;
     const auto start = std::chrono::steady_clock::now();
@@ -558,8 +576,8 @@ TEST_P(FileMailerPoints, TheNextSendArrivesExactlyOnce) {
     if (act == Act::kThrow) {
       EXPECT_TRUE(stopped);
     }
-    if (act == Act::kNested) {
-      EXPECT_EQ(166, nested);
+    if (act == Act::kNested || act == Act::kChange) {
+      EXPECT_EQ(act == Act::kNested ? 166 : -1, nested);
       EXPECT_EQ(refused ? 161 : 0, code);
     }
     // Never twice; once when the send reported success.
@@ -572,13 +590,27 @@ TEST_P(FileMailerPoints, TheNextSendArrivesExactlyOnce) {
     EXPECT_EQ(-1, m.SocketHandle());
     EXPECT_EQ("", Listing(temp.path()));
 
+    if (copies) {
+      EXPECT_EQ(std::string::npos, server.Message(server.Count()).find("changed"));
+      EXPECT_EQ(std::vector<std::string>({"a@x.org", "b@y.org"}), server.Envelope(server.Count()));
+    }
+
     at = [](const std::string&) {};
+    const int before = server.Count();
+    if (act == Act::kChange) {
+      // The handler's message, as it set it.
+      EXPECT_NO_THROW(m.Send());
+      EXPECT_EQ(before + 1, server.Count());
+      EXPECT_EQ(1, arrived("changed " + std::to_string(i)));
+      EXPECT_NE(std::string::npos, server.Message(server.Count()).find("X-As: changed"));
+      EXPECT_EQ(std::vector<std::string>({"a@x.org", "b@y.org", "c@y.org"}), server.Envelope(server.Count()));
+      if (HasFailure()) break;
+      continue;
+    }
     const std::string next = "next " + std::to_string(i);
     m.MessageText = next.c_str();
-    const int before = server.Count();
     m.SendTo = "b@y.org";
     EXPECT_NO_THROW(m.Send());
-    m.SendTo = to;
     EXPECT_EQ(before + 1, server.Count());
     EXPECT_EQ(1, arrived(next));
     EXPECT_EQ("", Listing(temp.path()));
@@ -588,13 +620,13 @@ TEST_P(FileMailerPoints, TheNextSendArrivesExactlyOnce) {
 
 std::string PointsName(const testing::TestParamInfo<std::tuple<Variant, Act>>& info) {
   static const char* const variants[] = {"Plain", "Files", "Login", "Refused"};
-  static const char* const acts[] = {"Interrupt", "Throw", "Nested"};
+  static const char* const acts[] = {"Interrupt", "Throw", "Nested", "Change"};
   return std::string(variants[int(std::get<0>(info.param))]) + acts[int(std::get<1>(info.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(Mailer, FileMailerPoints,
                          testing::Combine(testing::Values(Variant::kPlain, Variant::kFiles, Variant::kLogin, Variant::kRefused),
-                                          testing::Values(Act::kInterrupt, Act::kThrow, Act::kNested)),
+                                          testing::Values(Act::kInterrupt, Act::kThrow, Act::kNested, Act::kChange)),
                          PointsName);
 
 }  // namespace
