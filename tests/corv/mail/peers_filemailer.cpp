@@ -1,6 +1,7 @@
 // The file mailer component against a real mail server (aiosmtpd): plain and multipart
 // messages as Python's email package reads them, encoded-word headers, AUTH LOGIN accepted
-// and refused, a refused connection, the busy rule and the trail events.
+// and refused, a refused connection, the busy rule, the trail events, and a handler's
+// interrupt, throw, nested send or change at every event point of a send.
 #include <gtest/gtest.h>
 
 #include <algorithm>
