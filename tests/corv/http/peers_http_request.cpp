@@ -332,7 +332,7 @@ TEST(HTTPResponseParsing, HandlerExceptionLeavesTheEngineUsable) {
   };
   EXPECT_THROW(e.Get(cap.Url("/")), std::runtime_error);
   EXPECT_EQ(e.http.Action, 0);
-  EXPECT_FALSE(e.http.InRead);
+  EXPECT_FALSE(e.http.ReadPassRunning());
   e.sink.then = nullptr;
   e.sink.body.clear();
   ASSERT_EQ(e.Get(cap.Url("/")), 0) << e.Error();
