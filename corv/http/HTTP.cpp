@@ -103,7 +103,7 @@ void CHTTP::Recover() {
   InterruptRequest = false;
   Interrupted = false;
   ProgressRelay = false;
-  CloseSocket();  // also clears the in-read guard
+  CloseSocket();
   LocalFileHandle.Close();
   Lines.Reset();
 }
