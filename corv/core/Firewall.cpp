@@ -316,10 +316,10 @@ int CFirewall::TunnelReply(bool eol) {
   std::uint32_t end = EndOfHeader(text, n);
   if (!end) return 0;
   Pending = false;
-  int r = Owner->ConnectedHook(0);
-  // A far server that speaks first may have sent its greeting in the same segment.
+  // A far server that speaks first may have sent its greeting in the same segment. Held
+  // before the report: a handler of it that waits for that greeting finds it there.
   PutBack(end, false);
-  return r;
+  return Owner->ConnectedHook(0);
 }
 
 void CFirewall::Socks4Reply(bool eol) {
@@ -328,8 +328,8 @@ void CFirewall::Socks4Reply(bool eol) {
   unsigned code = static_cast<unsigned char>(Reply.Text()[1]);
   switch (code) {
     case 90:
-      Owner->ConnectedHook(0);
       PutBack(8, eol);
+      Owner->ConnectedHook(0);
       return;
     case 91:
       Fail("firewall request rejected or failed");
@@ -419,8 +419,8 @@ bool CFirewall::Socks5Step(bool eol) {
         Fail(known);
         return false;
       }
-      Owner->ConnectedHook(0);
       PutBack(need, eol);
+      Owner->ConnectedHook(0);
       return false;
     }
     default:

@@ -2,6 +2,7 @@
 // replies cut into pieces, and bytes of the far server that follow the proxy's reply.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
 
@@ -356,6 +357,45 @@ TEST_F(Firewall, TunnelRequestAndAGreetingRightAfterTheEmptyLine) {
     ASSERT_EQ(0, p.WaitForLine());
     EXPECT_EQ("220 far server ready", std::string(p.Reply.Text(), p.Reply.Length()));
     EXPECT_EQ("", proxy.failures());
+  }
+}
+
+// The handler of the connect report waits for the far server's greeting, which came in the
+// proxy's own segment: it is held before the report, not after the handler has waited for it.
+TEST_F(Firewall, ConnectReportsHandlerFindsTheGreetingOfTheProxysSegment) {
+  for (BYTE type : {fwTunnel, fwSOCKS4, fwSOCKS5}) {
+    SCOPED_TRACE(static_cast<int>(type));
+    peers::ScriptedServer proxy;
+    if (type == fwTunnel) {
+      proxy.Accept().Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n").Send("HTTP/1.0 200 ok\r\n\r\n220 hi\r\n");
+    } else if (type == fwSOCKS4) {
+      proxy.Accept().Expect(Bytes({4, 1, 8, 73, 127, 0, 0, 1, 0})).Send(Bytes({0, 90, 0, 0, 0, 0, 0, 0}) + "220 hi\r\n");
+    } else {
+      proxy.Accept().Expect(Bytes({5, 1, 0})).Send(Bytes({5, 0}));
+      proxy.Expect(Bytes({5, 1, 0, 1, 127, 0, 0, 1, 8, 73})).Send(Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0}) + "220 hi\r\n");
+    }
+    proxy.Stall().Start();
+    RecordingPort p;
+    ASSERT_TRUE(p.Init());
+    p.SetTimeout(3);
+    p.StartTimeout();
+    p.Firewall.FirewallType = type;
+    ASSERT_EQ(0, p.Firewall.SetFirewallHost("127.0.0.1"));
+    p.Firewall.FirewallPort = static_cast<WORD>(proxy.port());
+    Aim(p, 2121);
+    ASSERT_EQ(0, p.SetEOL("\r\n", 2));
+    int nested = -1;
+    std::string greeting;
+    p.onConnected = [&] {
+      if (nested != -1) return;
+      nested = p.WaitForLine();
+      greeting.assign(p.Reply.Text(), p.Reply.Length());
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, p.ConnectAndWait());
+    EXPECT_EQ(0, nested);
+    EXPECT_EQ("220 hi", greeting);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   }
 }
 
