@@ -399,6 +399,32 @@ TEST_F(Firewall, ConnectReportsHandlerFindsTheGreetingOfTheProxysSegment) {
   }
 }
 
+// A delivery's handler that closes and connects anew through a proxy: the connect's wait reads
+// the proxy's answer itself instead of leaving it to the pass that waits for the handler.
+TEST_F(Firewall, ConnectThroughAProxyFromInsideADelivery) {
+  peers::ScriptedServer first;
+  first.Accept().Send("one\r\n").Stall().Start();
+  server.Accept().Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n").Send("HTTP/1.0 200 ok\r\n\r\n").Stall().Start();
+  Aim(port, first.port());
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  port.SetTimeout(3);
+  port.StartTimeout();
+  ASSERT_EQ(0, port.ConnectAndWait());
+  int connected = -1;
+  port.onData = [&] {
+    if (connected != -1) return;
+    port.Disconnect(0);
+    port.WaitForDisconnect();
+    Through(fwTunnel);
+    connected = port.ConnectAndWait();
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, port.WaitForLine());
+  EXPECT_EQ(0, connected) << port.GetErrorText();
+  EXPECT_TRUE(port.Firewall.IsConnected());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
 TEST_F(Firewall, TunnelReplySplitAcrossSegments) {
   server.Accept()
       .Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n")
