@@ -53,7 +53,13 @@ std::int32_t EncodeBase64(const char* text, char* out) {
 }
 
 CFirewall::CFirewall()
-    : Owner(nullptr), FirewallType(fwNone), Socks5Stage(0), Pending(false), FirewallPort(0), FirewallAddr(0) {}
+    : Owner(nullptr),
+      FirewallType(fwNone),
+      Socks5Stage(0),
+      Pending(false),
+      FirewallPort(0),
+      FirewallAddr(0),
+      Negotiating(fwNone) {}
 
 CFirewall::~CFirewall() {
   Reply.Clear();
@@ -148,7 +154,9 @@ void CFirewall::Start(WORD error) {
     return;
   }
   Pending = true;
-  switch (FirewallType) {
+  // The negotiation goes on as it began: a handler may set another type meanwhile.
+  Negotiating = FirewallType;
+  switch (Negotiating) {
     case fwTunnel:
       StartTunnel();
       break;
@@ -262,12 +270,12 @@ void CFirewall::SendSocks5Connect() {
 }
 
 int CFirewall::DataIn(const char* data, WORD length, bool eol) {
-  if (FirewallType == fwNone || !Pending) return Owner->DataInHook(data, length, eol);
+  if (!Pending) return Owner->DataInHook(data, length, eol);
   if (Reply.Append(data, length) != 0) {
     Fail("Out of memory.");
     return 0;
   }
-  switch (FirewallType) {
+  switch (Negotiating) {
     case fwTunnel:
       return TunnelReply(eol);
     case fwSOCKS4:

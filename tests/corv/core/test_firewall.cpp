@@ -603,4 +603,33 @@ TEST_F(Firewall, SettingsAndBase64) {
   EXPECT_STREQ("//79", out);
 }
 
+// A handler that sets another type while a negotiation runs sets it for the next connection:
+// this one was neither judged as the new type nor left waiting for a reply nobody read.
+TEST_F(Firewall, ATypeSetWhileANegotiationRunsIsForTheNextConnection) {
+  server.Accept()
+      .Expect(Bytes({5, 1, 0}))
+      .Gate(1)
+      .Send(Bytes({5, 0}))
+      .Expect(Bytes({5, 1, 0, 1, 127, 0, 0, 1, 8, 73}))
+      .Send(Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0}) + "220 hi\r\n")
+      .Stall()
+      .Start();
+  Through(fwSOCKS5);
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  port.SetTimeout(3);
+  port.StartTimeout();
+  bool changed = false;
+  port.onMessage = [&](UINT, WPARAM, LPARAM) {
+    if (!changed && port.Firewall.Pending) {
+      changed = true;
+      port.Firewall.FirewallType = fwNone;
+      server.Open(1);
+    }
+    return false;
+  };
+  EXPECT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ(0, port.WaitForLine());
+  EXPECT_EQ("220 hi", ReplyText());
+}
+
 }  // namespace
