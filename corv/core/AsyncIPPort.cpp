@@ -579,6 +579,7 @@ void CAsyncIPPort::RepostAsked() {
 
 int CAsyncIPPort::ReadPass(int mode) {
   const std::uint32_t connection = Read.connection;
+  const DWORD start = GetTickCount();
   while (Live(connection)) {
     if (StopReading()) return 0;
     if (!Fifo.Storage() || Fifo.Capacity() == 0) {
@@ -633,7 +634,13 @@ int CAsyncIPPort::ReadPass(int mode) {
       } else {
         Fifo.Commit(static_cast<std::uint32_t>(got));
       }
-      if (mode == kReadNotified) continue;
+      if (mode == kReadNotified) {
+        // A peer that sends faster than the handlers take it would hold the pass for ever, and
+        // the wait below with it (its time-out, timers, the GUI): the rest comes as a message.
+        if (static_cast<DWORD>(GetTickCount() - start) < kPassMs) continue;
+        Read.readAsked = true;
+        return 0;
+      }
     }
     // A final read, or the peer closed: hand over everything, dropping what is refused.
     FlushHeld(connection);

@@ -18,6 +18,8 @@ class CAsyncIPPort : public CWsock {
   // Raw data is received up to this much per call and handed on in blocks of at most the
   // receive buffer's capacity: a receive per 2 KiB would cost more than the bytes.
   static constexpr std::uint32_t kBulkReceive = 65536;
+  // Longest a notified read pass goes on receiving before it lets the queue run.
+  static constexpr DWORD kPassMs = 10;
 
   CAsyncIPPort();
   ~CAsyncIPPort() override;

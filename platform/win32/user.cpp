@@ -458,6 +458,8 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remo
   if (now - turns.last >= std::chrono::milliseconds(1)) {
     turns.last = now;
     turns.waited = false;
+    // The GUI's events are handled in this turn: it is a frame of whoever pumps, as a wait is.
+    win32::PumpFrame frame;
     ts.EnsureHost().Wait(0);
   }
   if (Peek(ts, msg, hwnd, filterMin, filterMax, remove)) {
@@ -468,7 +470,10 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remo
   // wait that has just returned did that already, so a wait loop costs one host wait a pass.
   if (turns.waited) return FALSE;
   turns.last = now;
-  ts.EnsureHost().Wait(0);
+  {
+    win32::PumpFrame frame;
+    ts.EnsureHost().Wait(0);
+  }
   return Peek(ts, msg, hwnd, filterMin, filterMax, remove) ? TRUE : FALSE;
 }
 

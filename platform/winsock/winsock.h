@@ -4,8 +4,9 @@
 // Everything lives in namespace ws, because the C library's own fd_set, timeval, u_long and
 // FD_SET macros are visible in almost every translation unit and mean something else (u_long is
 // 64-bit there, 32-bit here). Use qualified names (ws::fd_set) or using-declarations inside your
-// own namespace. The BSD socket headers may come before or after this one; where both are
-// seen, their macros (AF_INET, SO_ERROR, ...) hide the ws:: constants of the same names.
+// own namespace (the FD_SET macros for ws::fd_set are in wsock32.h). The BSD socket headers may
+// come before or after this one; where both are seen, their macros (AF_INET, SO_ERROR, ...)
+// hide the ws:: constants of the same names.
 #pragma once
 #include <cstdint>
 
@@ -247,17 +248,6 @@ using PFN_WSAAsyncSelect = int (*)(SOCKET, HWND, u_int, std::int32_t);
 
 #include "platform/winsock/bsd_names.h"  // and brings them back
 
-// The C library's versions work on its own fd_set; these work on ws::fd_set.
-#undef FD_SETSIZE
-#undef FD_SET
-#undef FD_CLR
-#undef FD_ISSET
-#undef FD_ZERO
-#define FD_SETSIZE 64
-#define FD_SET(s, set) ::ws::FdSetAdd((s), (set))
-#define FD_CLR(s, set) ::ws::FdSetRemove((s), (set))
-#define FD_ISSET(s, set) ::ws::FdSetHas((s), (set))
-#define FD_ZERO(set) ((set)->fd_count = 0)
 
 namespace winsock {
 

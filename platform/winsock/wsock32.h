@@ -4,6 +4,19 @@
 #pragma once
 #include "platform/winsock/winsock.h"
 
+// The C library's versions work on its own fd_set; these work on ws::fd_set. They are here, not
+// in winsock.h, which the engine headers bring into programs with select() code of their own.
+#undef FD_SETSIZE
+#undef FD_SET
+#undef FD_CLR
+#undef FD_ISSET
+#undef FD_ZERO
+#define FD_SETSIZE 64
+#define FD_SET(s, set) ::ws::FdSetAdd((s), (set))
+#define FD_CLR(s, set) ::ws::FdSetRemove((s), (set))
+#define FD_ISSET(s, set) ::ws::FdSetHas((s), (set))
+#define FD_ZERO(set) ((set)->fd_count = 0)
+
 namespace ws {
 
 int WSAFDIsSet(SOCKET s, fd_set* set);

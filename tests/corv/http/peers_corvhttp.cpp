@@ -4,16 +4,23 @@
 // (busy, interrupt, destruction) from handlers.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <thread>
+
+#include <poll.h>
+#include <sys/socket.h>
 
 #include "corv/http/Corvhttp.h"
 #include "tests/corv/component_checks.h"
 #include "tests/peers/http_capture.h"
 #include "tests/peers/nginx.h"
 #include "tests/peers/process.h"
+#include "tests/peers/scripted.h"
 
 namespace {
 
@@ -293,6 +300,41 @@ TEST(CorvHTTPPeers, Timeout) {
   const ECORVCore e = Raised([&] { h.Get(cap.Url("/slow").c_str()); });
   EXPECT_EQ(e.Code, 301);
   EXPECT_EQ(e.Message, "301: Timeout.");
+
+  // A body that comes faster than the handler takes it: the read went on as long as bytes
+  // were there, and the wait below it never saw its time-out (nor timers, nor the GUI).
+  constexpr long long kFlood = 16ll << 30;
+  std::atomic<long long> sent{0};
+  peers::ScriptedServer flood;
+  flood.Accept().Run([&](int fd) {
+    std::string head;
+    for (char c; head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0;) {
+      if (recv(fd, &c, 1, 0) != 1) return;
+      head += c;
+    }
+    const std::string ok = "HTTP/1.0 200 OK\r\n\r\n", block(65536, 'x');
+    if (send(fd, ok.data(), ok.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(ok.size())) return;
+    for (std::size_t n = 0; sent < kFlood; sent += static_cast<long long>(n)) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 10000) != 1) return;
+      const ssize_t r = send(fd, block.data(), block.size(), MSG_NOSIGNAL);
+      if (r <= 0) return;
+      n = static_cast<std::size_t>(r);
+    }
+  });
+  flood.Start();
+  long long received = 0;
+  h.OnTransfer = [&](TObject*, int, long, char*, unsigned short n) {
+    received += n;
+    // Keeps the socket from ever running dry, whatever the speeds.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (sent < std::min(kFlood, received + (256 << 10)) && std::chrono::steady_clock::now() < until)
+      std::this_thread::yield();
+  };
+  const ECORVCore f = Raised([&] { h.Get(("http://127.0.0.1:" + std::to_string(flood.port()) + "/flood").c_str()); });
+  EXPECT_EQ(f.Code, 301);
+  EXPECT_LT(received, kFlood);
+  h.Interrupt();  // closes the connection, which ends the flood
 }
 
 }  // namespace

@@ -276,3 +276,37 @@ TEST(Loop, GuiGetsTurnsWhileTheQueueStaysBusy) {
   ASSERT_GE(guiTurnAt, 0);
   EXPECT_LT(guiTurnAt, 150);  // long before the flood ended
 }
+
+// A library's wait on a busy queue gives the GUI its turns inside PeekMessageA. A report asked
+// for in such a turn (Enter refused while a transfer runs) ran its box's loop above the wait,
+// which then saw neither its data's end nor its time-out until OK was pressed.
+TEST(Loop, ReportFromAGuiTurnOfABusyLibraryWaitRunsNoLoop) {
+  TestWindow win;
+  bool stop = false, waitEnded = false, boxUpOnReturn = false;
+  TestWindow::Action() = [&](UINT m, WPARAM) {
+    if (m != WM_USER) {
+      if (!stop) PostMessageA(win.hwnd, WM_USER + 1, 0, 0);  // the transfer's next block
+      return;
+    }
+    PostMessageA(win.hwnd, WM_USER + 1, 0, 0);
+    PumpUntil([&] { return stop; }, 5000);
+    waitEnded = true;
+  };
+  QTimer::singleShot(20, [&] {
+    MessageDlg("143: Busy performing current action.", mtError, TMsgDlgButtons() << mbOK, 0);
+    boxUpOnReturn = VisibleMessageBox() != nullptr;
+    stop = true;
+  });
+  // Answers a box that runs its own loop, so that a failure ends too.
+  QTimer::singleShot(1000, [] {
+    if (QMessageBox* box = VisibleMessageBox()) box->button(QMessageBox::Ok)->click();
+  });
+  PostMessageA(win.hwnd, WM_USER, 0, 0);
+  const auto start = guitest::Clock::now();
+  while (!waitEnded && guitest::MsSince(start) < 5000 && Application->HandleMessage()) {
+  }
+  EXPECT_TRUE(waitEnded);
+  EXPECT_TRUE(boxUpOnReturn);
+  if (QMessageBox* box = VisibleMessageBox()) box->button(QMessageBox::Ok)->click();
+  EXPECT_TRUE(PumpUntil([] { return !VisibleMessageBox(); }, 2000));
+}
