@@ -154,6 +154,9 @@ int CHTTP::RunAction(int action) {
     Interrupted = false;
     result = CORV_INTERRUPTED;
   }
+  // What still comes for an interrupted or timed-out request is nobody's: read on between
+  // actions, a peer that never stops would keep the queue from ever running dry.
+  if (result == CORV_INTERRUPTED) CloseSocket();
   Action = 0;
   return result;
 }
