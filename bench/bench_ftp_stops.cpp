@@ -310,6 +310,7 @@ void TimeOuts() {
 }  // namespace
 
 int main() {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   SetTimer(nullptr, 0, 10, Tick);
   std::printf("FTP stops: seconds from the Interrupt or Abort call to the action's return (goal %.0f s)\n", kStopGoal);
   RealServer<peers::Vsftpd>("vsftpd", "anonymous", "");
