@@ -307,7 +307,8 @@ void AbortFromHandler(const std::string& trigger) {
         char c;
         while (abortLine.size() < 64 && ::read(fd, &c, 1) == 1 && c != '\n') abortLine += c;
       })
-      .Send("426 transfer aborted\r\n226 abort done\r\n")
+      .Expect("NOOP\r\n")
+      .Send("426 transfer aborted\r\n226 abort done\r\n200 in step\r\n")
       .Expect("NOOP\r\n")
       .Send("200 fine\r\n");
   s.Start();
@@ -364,7 +365,11 @@ void StoppedTransfer(const std::string& trigger, bool answersAbort = true) {
   data.Start();
   ScriptedServer s;
   UpToPassiveCommand(s, data, "RETR f").Send("150 go\r\n").Run([&](int fd) { abortLine = ReadAbortLine(fd); });
-  if (answersAbort) s.Send("426 aborted\r\n226 abort done\r\n").Expect("NOOP\r\n").Send("200 own reply\r\n");
+  if (answersAbort)
+    s.Expect("NOOP\r\n")
+        .Send("426 aborted\r\n226 abort done\r\n200 in step\r\n")
+        .Expect("NOOP\r\n")
+        .Send("200 own reply\r\n");
   s.Stall();
   s.Start();
   Engine e;
@@ -402,7 +407,7 @@ void StoppedTransfer(const std::string& trigger, bool answersAbort = true) {
   e.ftp.Command.SetText("NOOP");
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
   EXPECT_STREQ(e.ftp.Reply.Text(), "200 own reply");
-  EXPECT_TRUE(s.WaitStep(10));
+  EXPECT_TRUE(s.WaitStep(11));
   EXPECT_EQ("", s.failures());
 }
 
