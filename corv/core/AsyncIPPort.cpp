@@ -27,14 +27,11 @@ CAsyncIPPort::CAsyncIPPort()
       RemoteAddr(0),
       RemotePort(0),
       LocalPort(0),
-      DeferredCloseWord(0),
       BytesSent(0),
       Connected(false),
       AcceptData(true),
-      InRead(false),
       Linger(true),
-      KeepAlive(false),
-      DeferredClose(false) {
+      KeepAlive(false) {
   Firewall.Owner = this;
 }
 
@@ -59,18 +56,15 @@ bool CAsyncIPPort::Init() {
   RemoteHost.Clear();
   RemotePort = 0;
   LocalPort = 0;
-  DeferredCloseWord = 0;
   BytesSent = 0;
   Firewall.Owner = this;
   Firewall.FirewallType = fwNone;
   Firewall.Pending = false;
   Connected = false;
   AcceptData = true;
-  InRead = false;
   Linger = true;
   KeepAlive = false;
-  DeferredClose = false;
-  AheadStart = AheadCount = 0;
+  EmptyReceiveBuffer();
   Fifo.Free();
   Fifo.Init();
   return Fifo.SetSize(LineFIFO::kDefaultSize);
@@ -87,6 +81,12 @@ bool CAsyncIPPort::StopReading() const { return !MayDeliver() || StopRequested()
 void CAsyncIPPort::EmptyReceiveBuffer() {
   if (Fifo.Storage()) Fifo.SetSize(Fifo.Capacity());
   AheadStart = AheadCount = 0;
+  NoStorageReported = false;
+  // Whether a pass runs is the stack's business: a pass of the connection before ends when it
+  // finds its connection gone.
+  Read.closeAsked = Read.peerClose = Read.readAsked = false;
+  Read.closeWord = 0;
+  ++Read.connection;
 }
 
 void CAsyncIPPort::PostRead() {
@@ -131,14 +131,11 @@ const char* CAsyncIPPort::GetRemoteHost() {
 
 int CAsyncIPPort::Connect(bool open) {
   ClearErrorText();
-  DeferredCloseWord = 0;
   if (!open) return Disconnect(0);
   if (Socket != ws::INVALID_SOCKET) {
     SetFixedErrorText("Already connected. If you want to reconnect, close the current connection first.");
     return 104;
   }
-  DeferredClose = false;
-  NoStorageReported = false;
   EmptyReceiveBuffer();
 
   bool viaFirewall = Firewall.FirewallType != fwNone;
@@ -215,25 +212,12 @@ int CAsyncIPPort::Disconnect(LONG word) {
     return 0;
   }
   WinsockProcs.WSAAsyncSelect(Socket, Window, WM_CORV_SOCKET, 0);
-  if (InRead) {
-    // The running read pass closes once it is done with the data in hand.
-    DeferredClose = true;
-    DeferredCloseWord = word;
+  if (Read.inPass) {
+    // The running pass closes once it is done with the data in hand.
+    AskClose(word, false);
     return 0;
   }
-  if (AcceptData) DoRead(kReadFinal);
-  if (Connected) {
-    Connected = false;
-    Firewall.Reset(HIWORD(static_cast<DWORD>(word)));
-  }
-  if (Socket != ws::INVALID_SOCKET) {
-    int r = WinsockProcs.closesocket(Socket);
-    int code = r != 0 ? WinsockProcs.WSAGetLastError() : 0;
-    Socket = ws::INVALID_SOCKET;
-    CloseSocket();
-    return code;
-  }
-  return 0;
+  return Close(word, false);
 }
 
 int CAsyncIPPort::CloseSocket() {
@@ -244,14 +228,10 @@ int CAsyncIPPort::CloseSocket() {
   Connected = false;
   BytesSent = 0;
   AcceptData = true;
-  // The bulk receive buffer goes back with its connection, unless a read pass under way may
-  // still be handing out its bytes.
-  if (!InRead) {
-    CorvFree(Ahead);
-    Ahead = nullptr;
-    AheadStart = AheadCount = 0;
-  }
-  InRead = false;
+  // The bulk receive buffer goes back with its connection: no handler ever holds its bytes.
+  CorvFree(Ahead);
+  Ahead = nullptr;
+  AheadStart = AheadCount = 0;
   return 0;
 }
 
@@ -395,13 +375,12 @@ LRESULT CAsyncIPPort::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       break;
     }
     case ws::FD_CLOSE:
-      if (InRead) {
-        // Reading to the end now would read under the pass in hand.
-        PeerClosed = true;
-        PeerCloseWord = static_cast<LONG>(word);
-        break;
+      // Reading to the end now would read under the pass in hand.
+      if (Read.inPass) {
+        AskClose(static_cast<LONG>(word), true);
+      } else {
+        Close(static_cast<LONG>(word), true);
       }
-      PeerClose(static_cast<LONG>(word));
       break;
     default:
       break;
@@ -409,12 +388,59 @@ LRESULT CAsyncIPPort::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
   return 0;
 }
 
-bool CAsyncIPPort::DeliverLines() {
+// A delivery whose handler is running. Its bytes lie in the receive buffer's storage; a pass
+// that starts meanwhile (a handler's own wait) gives the buffer new storage and leaves the old
+// one to the delivery, which frees it when the handler is done.
+struct CAsyncIPPort::InHand {
+  explicit InHand(CAsyncIPPort& p) : port(p), outer(p.Hand), storage(p.Fifo.Storage()) { p.Hand = this; }
+  ~InHand() {
+    port.Hand = outer;
+    CorvFree(owned);
+  }
+  InHand(const InHand&) = delete;
+  InHand& operator=(const InHand&) = delete;
+  CAsyncIPPort& port;
+  InHand* outer;
+  char* storage;
+  char* owned = nullptr;
+};
+
+// Marks a pass as running; a handler's throw out of it posts again what the pass put off.
+struct CAsyncIPPort::PassGuard {
+  explicit PassGuard(CAsyncIPPort& p) : port(p) { p.Read.inPass = true; }
+  ~PassGuard() {
+    port.Read.inPass = false;
+    if (std::uncaught_exceptions() > uncaught) port.RepostAsked();
+  }
+  PassGuard(const PassGuard&) = delete;
+  PassGuard& operator=(const PassGuard&) = delete;
+  CAsyncIPPort& port;
+  int uncaught = std::uncaught_exceptions();
+};
+
+CAsyncIPPort::OwnWait::OwnWait(CAsyncIPPort& port) : port_(port), inPass_(port.Read.inPass) {
+  port.Read.inPass = false;
+  try {
+    port.Settle(0);
+  } catch (...) {
+    port.Read.inPass = inPass_;
+    throw;
+  }
+}
+
+CAsyncIPPort::OwnWait::~OwnWait() { port_.Read.inPass = inPass_; }
+
+int CAsyncIPPort::Deliver(char* data, std::uint32_t n, bool eol) {
+  InHand hand(*this);
+  return Firewall.DataIn(data, static_cast<WORD>(n), eol);
+}
+
+bool CAsyncIPPort::DeliverLines(std::uint32_t connection) {
   char* line = nullptr;
   std::uint32_t n = 0;
   while (Fifo.NextLine(&line, &n)) {
-    Firewall.DataIn(line, static_cast<WORD>(n), true);
-    if (StopReading()) return false;
+    Deliver(line, n, true);
+    if (StopReading() || !Live(connection)) return false;
   }
   return true;
 }
@@ -425,95 +451,119 @@ bool CAsyncIPPort::ReceiveAhead(int mode) {
     return false;
   }
   // Without the memory the receive goes into the buffer as before.
-  if (!Ahead) Ahead = static_cast<char*>(CorvMalloc(kBulkReceive + 1));
+  if (!Ahead) Ahead = static_cast<char*>(CorvMalloc(kBulkReceive));
   return Ahead != nullptr;
 }
 
-void CAsyncIPPort::TakeAhead(char* room, std::uint32_t size, bool deliver) {
-  char* data = Ahead + AheadStart;
-  if (Fifo.IsRaw() && Fifo.Count() == 0) {
-    // Handed on in place. Taken before the hook runs, so a handler that stops the read or
-    // throws never gets the block again; the byte after it is writable (Ahead has one spare).
-    const std::uint32_t n = std::min(AheadCount, Fifo.Capacity());
-    AheadStart += n;
-    AheadCount -= n;
-    if (deliver) Firewall.DataIn(data, static_cast<WORD>(n), true);
-    return;
-  }
-  // The line end was switched on meanwhile: the bytes are cut into lines like any others.
+void CAsyncIPPort::TakeAhead(char* room, std::uint32_t size) {
+  // Copied rather than handed on in place: a handler only ever holds bytes of the receive
+  // buffer, and the byte after them is never the next block's.
   const std::uint32_t n = std::min(AheadCount, size);
-  std::memcpy(room, data, n);
+  std::memcpy(room, Ahead + AheadStart, n);
   Fifo.Commit(n);
   AheadStart += n;
   AheadCount -= n;
 }
 
-void CAsyncIPPort::FlushHeld() {
+void CAsyncIPPort::FlushHeld(std::uint32_t connection) {
   char* p = nullptr;
   std::uint32_t n = 0;
   for (;;) {
-    while (Fifo.NextLine(&p, &n)) {
-      if (MayDeliver()) Firewall.DataIn(p, static_cast<WORD>(n), true);
+    while (Live(connection) && Fifo.NextLine(&p, &n)) {
+      if (MayDeliver()) Deliver(p, n, true);
     }
-    if (AheadCount == 0 || StopRequested()) break;
+    if (!Live(connection) || AheadCount == 0 || StopRequested()) break;
     if (!Fifo.GetFreeBlock(&p, &n)) {
-      if (Fifo.TakeAll(&p, &n) && MayDeliver()) Firewall.DataIn(p, static_cast<WORD>(n), false);
+      if (Fifo.TakeAll(&p, &n) && MayDeliver()) Deliver(p, n, false);
       continue;
     }
-    TakeAhead(p, n, MayDeliver());
+    TakeAhead(p, n);
   }
-  if (Fifo.TakeAll(&p, &n) && MayDeliver()) Firewall.DataIn(p, static_cast<WORD>(n), false);
-}
-
-void CAsyncIPPort::PeerClose(LONG word) {
-  DoRead(kReadToEnd);
-  Firewall.ProxyClosed();
-  Disconnect(word);
+  if (Live(connection) && Fifo.TakeAll(&p, &n) && MayDeliver()) Deliver(p, n, false);
 }
 
 int CAsyncIPPort::DoRead(int mode) {
-  if (InRead) {
+  if (Read.inPass) {
     // A pass further up the stack has handed lines or blocks to handlers still running (one
-    // pumps the queue): reading now would move or overwrite them, and deliver out of turn.
-    ReadAgain = true;
+    // pumps the queue): reading now would deliver out of turn. That pass reads again.
+    Read.readAsked = true;
     return 0;
   }
-  int r;
-  {
-    struct Guard {
-      CAsyncIPPort& port;
-      int uncaught = std::uncaught_exceptions();
-      ~Guard() {
-        port.InRead = false;
-        if (std::uncaught_exceptions() > uncaught) port.RepostDeferred();
-      }
-    } guard{*this};
-    InRead = true;
-    r = ReadPass(mode);
-  }
-  return AfterRead(r);
+  return Settle(GuardedPass(mode));
 }
 
-int CAsyncIPPort::AfterRead(int result) {
-  if (DeferredClose) {
-    DeferredClose = false;
-    result = Disconnect(DeferredCloseWord);
+int CAsyncIPPort::GuardedPass(int mode) {
+  if (Hand && Hand->storage && Hand->storage == Fifo.Storage()) {
+    // A handler's own wait reads while the handler still holds bytes of the receive buffer.
+    char* old = Fifo.Renew();
+    if (!old) {
+      ErrorHook(CORV_OUT_OF_MEMORY, "Out of memory: no receive buffer for a wait inside a handler.");
+      return CORV_OUT_OF_MEMORY;
+    }
+    Hand->owned = old;
   }
-  if (PeerClosed) {
-    PeerClosed = false;
-    PeerClose(PeerCloseWord);
-  }
-  if (ReadAgain) {
-    ReadAgain = false;
+  PassGuard guard(*this);
+  return ReadPass(mode);
+}
+
+int CAsyncIPPort::Settle(int result) {
+  if (Read.closeAsked) result = Close(Read.closeWord, Read.peerClose);
+  if (Read.readAsked) {
+    Read.readAsked = false;
     if (Connected && Socket != ws::INVALID_SOCKET) PostRead();
   }
   return result;
 }
 
-void CAsyncIPPort::RepostDeferred() {
-  const bool close = DeferredClose || PeerClosed;
-  const LONG word = PeerClosed ? PeerCloseWord : DeferredCloseWord;
-  DeferredClose = PeerClosed = ReadAgain = false;
+void CAsyncIPPort::AskClose(LONG word, bool peer) {
+  if (!Read.closeAsked) {
+    Read.closeAsked = true;
+    Read.closeWord = word;
+  }
+  if (peer) Read.peerClose = true;
+}
+
+int CAsyncIPPort::Close(LONG word, bool peer) {
+  const std::uint32_t connection = Read.connection;
+  // Under way: a handler's own wait inside one of the passes below carries it out itself
+  // rather than wait for it.
+  Read.closeAsked = true;
+  Read.closeWord = word;
+  Read.peerClose = peer;
+  try {
+    if (peer && Live(connection)) {
+      GuardedPass(kReadToEnd);
+      if (Live(connection)) Firewall.ProxyClosed();
+    }
+    if (Live(connection)) {
+      WinsockProcs.WSAAsyncSelect(Socket, Window, WM_CORV_SOCKET, 0);
+      if (AcceptData) GuardedPass(kReadFinal);
+    }
+  } catch (...) {
+    if (Read.connection == connection && Read.closeAsked) RepostAsked();
+    throw;
+  }
+  // A handler connected anew: that connection is not this close's.
+  if (Read.connection != connection) return 0;
+  Read.closeAsked = Read.peerClose = false;
+  Read.closeWord = 0;
+  if (Connected) {
+    Connected = false;
+    Firewall.Reset(HIWORD(static_cast<DWORD>(word)));
+  }
+  if (Socket == ws::INVALID_SOCKET || Read.connection != connection) return 0;
+  int r = WinsockProcs.closesocket(Socket);
+  int code = r != 0 ? WinsockProcs.WSAGetLastError() : 0;
+  Socket = ws::INVALID_SOCKET;
+  CloseSocket();
+  return code;
+}
+
+void CAsyncIPPort::RepostAsked() {
+  const bool close = Read.closeAsked;
+  const LONG word = Read.closeWord;
+  Read.closeAsked = Read.peerClose = Read.readAsked = false;
+  Read.closeWord = 0;
   if (Socket == ws::INVALID_SOCKET) return;
   // Handles are never reused, so a close still queued when the socket goes names nothing.
   if (close) {
@@ -525,7 +575,8 @@ void CAsyncIPPort::RepostDeferred() {
 }
 
 int CAsyncIPPort::ReadPass(int mode) {
-  while (Socket != ws::INVALID_SOCKET) {
+  const std::uint32_t connection = Read.connection;
+  while (Live(connection)) {
     if (StopReading()) return 0;
     if (!Fifo.Storage() || Fifo.Capacity() == 0) {
       // Without storage there is nowhere to receive into: say so once instead of spinning.
@@ -535,7 +586,7 @@ int CAsyncIPPort::ReadPass(int mode) {
       }
       return CORV_OUT_OF_MEMORY;
     }
-    if (!DeliverLines()) return 0;
+    if (!DeliverLines(connection)) return 0;
 
     char* block = nullptr;
     std::uint32_t room = 0;
@@ -544,16 +595,17 @@ int CAsyncIPPort::ReadPass(int mode) {
       char* data = nullptr;
       std::uint32_t n = 0;
       if (Fifo.TakeAll(&data, &n)) {
-        int r = Firewall.DataIn(data, static_cast<WORD>(n), false);
+        int r = Deliver(data, n, false);
         if (r) return r;
       }
       continue;
     }
     // A close asked for during the pass comes before more reading; the pass closes when done.
-    if (DeferredClose) return 0;
+    // (The passes of a close under way read on to the end.)
+    if (Read.closeAsked && mode != kReadFinal && mode != kReadToEnd) return 0;
     if (AheadCount > 0) {
       // Bytes already received come before anything still in the socket.
-      TakeAhead(block, room, true);
+      TakeAhead(block, room);
       continue;
     }
 
@@ -569,7 +621,7 @@ int CAsyncIPPort::ReadPass(int mode) {
       return code;
     }
     if (got > 0 && Firewall.FirewallType != fwNone && Firewall.Pending) {
-      return Firewall.DataIn(block, static_cast<WORD>(got), false);
+      return Deliver(block, static_cast<std::uint32_t>(got), false);
     }
     if (got > 0) {
       if (ahead) {
@@ -581,12 +633,12 @@ int CAsyncIPPort::ReadPass(int mode) {
       if (mode == kReadNotified) continue;
     }
     // A final read, or the peer closed: hand over everything, dropping what is refused.
-    FlushHeld();
+    FlushHeld(connection);
     if (mode == kReadFinal) return 0;
     if (got > 0) continue;
-    if (mode == kReadNotified) {
+    if (mode == kReadNotified && Live(connection)) {
       Firewall.ProxyClosed();
-      DeferredClose = true;
+      AskClose(0, false);
     }
     return 0;
   }

@@ -52,10 +52,31 @@ class CAsyncIPPort : public CWsock {
   // A stop was asked for: the read pass ends between two deliveries. A port that serves
   // another engine asks that engine.
   virtual bool StopRequested() const;
-  // Forgets everything received and not yet delivered, for a new connection.
+  // For a new connection: forgets everything received and not yet delivered, and what a
+  // read pass of the connection before put off.
   void EmptyReceiveBuffer();
   // Bytes received ahead of the receive buffer and not yet delivered.
   std::uint32_t HeldAhead() const { return AheadCount; }
+  // A read pass runs and has not handed the port over to a wait of its own (see OwnWait).
+  bool ReadPassRunning() const { return Read.inPass; }
+  // A close waits for the running read pass, or is under way.
+  bool CloseAsked() const { return Read.closeAsked; }
+
+  // A blocking wait of the port's own that a handler calls inside a delivery takes the port
+  // over: its read passes run, into storage of their own, while the outer delivery's bytes
+  // stay as they were; and a close or read the running pass put off is carried out at once
+  // instead of after the handler, which the wait would otherwise wait for.
+  class OwnWait {
+   public:
+    explicit OwnWait(CAsyncIPPort& port);
+    ~OwnWait();
+    OwnWait(const OwnWait&) = delete;
+    OwnWait& operator=(const OwnWait&) = delete;
+
+   private:
+    CAsyncIPPort& port_;
+    bool inPass_;
+  };
 
   std::int32_t InBufferSize;
   std::int32_t OutBufferSize;
@@ -64,47 +85,64 @@ class CAsyncIPPort : public CWsock {
   DynStr RemoteHost;
   WORD RemotePort;
   WORD LocalPort;
-  LONG DeferredCloseWord;
   std::int32_t BytesSent;
   CFirewall Firewall;
   bool Connected;
   bool AcceptData;
-  bool InRead;
   bool Linger;
   bool KeepAlive;
-  bool DeferredClose;
   LineFIFO Fifo;
 
  private:
+  // The read pass's whole state. Changed only by the read pass's own members (DoRead, the
+  // pass guard, Settle, AskClose, Close, RepostAsked), by OwnWait, and for a new connection by
+  // EmptyReceiveBuffer.
+  struct ReadState {
+    bool inPass = false;           // a pass runs and has not handed the port to an own wait
+    bool closeAsked = false;       // a close waits for the pass to end, or is under way
+    bool peerClose = false;        // that close is the peer's: what it sent is read first
+    LONG closeWord = 0;            // that close's notification word (first one asked)
+    bool readAsked = false;        // a read notification came while the pass ran
+    std::uint32_t connection = 0;  // counts connections: a pass or close ends with its own
+  };
+  struct InHand;
+  struct PassGuard;
+  ReadState Read;
+  // The innermost delivery whose handler is running.
+  InHand* Hand = nullptr;
   bool NoStorageReported = false;  // a buffer without storage is reported once per connection
-  // Notifications that came while a read pass ran; the pass handles them once it is done.
-  bool ReadAgain = false;
-  bool PeerClosed = false;
-  LONG PeerCloseWord = 0;
-  char* Ahead = nullptr;           // kBulkReceive + 1 bytes, taken for a connection's first bulk receive
+  char* Ahead = nullptr;           // kBulkReceive bytes, taken for a connection's first bulk receive
   std::uint32_t AheadStart = 0;
   std::uint32_t AheadCount = 0;
   void PostRead();
-  // The read pass proper; DoRead runs it under the in-read guard.
+  // The socket of the pass's connection is still open.
+  bool Live(std::uint32_t connection) const { return Socket != ws::INVALID_SOCKET && Read.connection == connection; }
+  // One pass under the guard; does not carry out what it put off.
+  int GuardedPass(int mode);
+  // The read pass proper.
   int ReadPass(int mode);
-  // What the pass put off: a close asked for, the peer's close, a read notification.
-  int AfterRead(int result);
-  // A handler threw out of the pass: the put-off notifications are posted again.
-  void RepostDeferred();
-  // The peer closed: read to the end, then disconnect.
-  void PeerClose(LONG word);
+  // Carries out what the passes put off: a close, then a read.
+  int Settle(int result);
+  // Puts a close off until the running pass ends.
+  void AskClose(LONG word, bool peer);
+  // Closes now: the peer's close reads what it sent first; then the final read (when data is
+  // accepted), the disconnect report and the socket's close.
+  int Close(LONG word, bool peer);
+  // A handler threw out of a pass: what was put off is posted again as notifications.
+  void RepostAsked();
+  // Hands one line or block to the firewall member and on to the hooks.
+  int Deliver(char* data, std::uint32_t n, bool eol);
   // Delivers the held complete lines; false when delivery must stop.
-  bool DeliverLines();
+  bool DeliverLines(std::uint32_t connection);
   bool StopReading() const;
   // Whether the next receive goes ahead of the receive buffer (raw mode, nothing held, no
   // negotiation, not a final read).
   bool ReceiveAhead(int mode);
-  // Hands on the next block received ahead (dropped unless deliver), or in line mode moves
-  // what fits into the receive buffer's free block.
-  void TakeAhead(char* room, std::uint32_t size, bool deliver);
+  // Moves what fits of the bytes received ahead into the receive buffer's free block.
+  void TakeAhead(char* room, std::uint32_t size);
   // After a final receive: everything held goes out, refused data is dropped; an interrupt
   // leaves what was received ahead.
-  void FlushHeld();
+  void FlushHeld(std::uint32_t connection);
 };
 
 // Routes the port's hooks to the operations the message port and the engines override.

@@ -2,21 +2,6 @@
 
 #include "platform/win32/file.h"
 
-namespace {
-
-// A handler inside a read pass that calls one of the port's own waits for data has handed the
-// port over: the wait reads for itself instead of waiting for the pass it runs inside.
-struct HandOver {
-  explicit HandOver(CAsyncIPPort& p) : port(p), was(p.InRead) { p.InRead = false; }
-  ~HandOver() { port.InRead = was; }
-  HandOver(const HandOver&) = delete;
-  HandOver& operator=(const HandOver&) = delete;
-  CAsyncIPPort& port;
-  bool was;
-};
-
-}  // namespace
-
 CIPPortMsg::CIPPortMsg()
     : WaitingForLine(false),
       StopAtLine(true),
@@ -58,6 +43,8 @@ int CIPPortMsg::ConnectAndWait() {
   int r = Connect(true);
   if (r) return r;
   for (;;) {
+    // A handler that dropped the attempt leaves nothing that could report it.
+    if (Socket == ws::INVALID_SOCKET) return CORV_INTERRUPTED;
     if (!DoEvents(PassMs(), Window)) {
       // Closing clears the error text; the reason the wait stopped must survive it.
       const char* why = ErrorText;
@@ -82,11 +69,12 @@ int CIPPortMsg::WaitForDisconnect() {
   ClearErrorText();
   if (TakeInterruptRequest()) return CORV_INTERRUPTED;
   DisconnectCode = 0;
-  HandOver own(*this);
+  OwnWait own(*this);
+  // Each condition is checked before the pass sleeps: what has happened posts nothing more.
   for (;;) {
-    if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
     if (!Firewall.IsConnected()) return DisconnectCode;
     if (DisconnectCode != 0) return DisconnectCode;
+    if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
   }
 }
 
@@ -134,18 +122,20 @@ int CIPPortMsg::SendLineAndWait(const char* verb, const char* argument, const ch
 
 int CIPPortMsg::WaitForLine() {
   if (TakeInterruptRequest()) return CORV_INTERRUPTED;
-  HandOver own(*this);
   Reply.Set(0u);
   WaitingForLine = true;
   // Announces a line already held, or held back in the receive buffer after the socket was
   // drained: the socket itself reports only bytes it still has.
   SetAcceptData(true);
+  OwnWait own(*this);
+  // Each condition is checked before the pass sleeps: what has happened posts nothing more.
   for (;;) {
+    if (!WaitingForLine) return 0;
+    if (!Firewall.IsConnected()) return CORV_INTERRUPTED;
     if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
     if (!WaitingForLine) return 0;
     int r = OnReplyWait();
     if (r) return r;
-    if (!Firewall.IsConnected()) return CORV_INTERRUPTED;
   }
 }
 

@@ -170,6 +170,18 @@ bool LineFIFO::TakeAll(char** data, std::uint32_t* length) {
   return true;
 }
 
+char* LineFIFO::Renew() {
+  if (!m_storage) return nullptr;
+  char* fresh = static_cast<char*>(CorvMalloc(std::size_t{m_capacity} + 1));
+  if (!fresh) return nullptr;
+  if (m_count) std::memcpy(fresh, m_storage + m_start, m_count);
+  fresh[m_capacity] = 0;
+  char* old = m_storage;
+  m_storage = fresh;
+  m_start = 0;
+  return old;
+}
+
 std::int32_t LineFIFO::Find(const char* data, std::uint32_t count, const char* eol, std::uint32_t eolLength) {
   const std::uint32_t i = FindOffset(data, count, eol, eolLength);
   return i == kNotFound || i > 0x7FFFFFFFu ? -1 : static_cast<std::int32_t>(i);

@@ -55,6 +55,10 @@ class LineFIFO : public CMemWrap {
   // Everything held, emptying the buffer; the pointer stays valid until the next write.
   // With nothing held: "" and 0, false.
   bool TakeAll(char** data, std::uint32_t* length);
+  // Moves the held bytes to new storage of the same size and gives the old storage to the
+  // caller, who frees it: lines and blocks taken from it stay as they are. Null, and nothing
+  // changed, without storage or memory.
+  char* Renew();
   // Offset of the first occurrence of eol in data[0..count), or -1.
   static std::int32_t Find(const char* data, std::uint32_t count, const char* eol, std::uint32_t eolLength);
 

@@ -89,8 +89,6 @@ LRESULT CListeningSocket::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
       Socket = accepted;
       Connected = true;
       AcceptData = true;
-      InRead = false;
-      DeferredClose = false;
       EmptyReceiveBuffer();
       if (WinsockProcs.WSAAsyncSelect(accepted, Window, WM_CORV_SOCKET,
                                       ws::FD_READ | ws::FD_WRITE | ws::FD_CLOSE) != 0)

@@ -233,7 +233,22 @@ int CHTTPRequest::BuildRequestHead(const char* verb, DynStr& out) {
   for (int i = 0; otherHasHost && i < 4; ++i) {
     otherHasHost = (oh[i] | 0x20) == "host"[i];
   }
-  if (!otherHasHost && AppendAll(out, {"\r\nHost: ", URLServer.Text()}) != 0) return 200;
+  if (!otherHasHost) {
+    if (AppendAll(out, {"\r\nHost: ", URLServer.Text()}) != 0) return 200;
+    // A server that builds its redirects from Host needs the port whenever the scheme's own
+    // is not the one used.
+    std::uint32_t schemePort = DefaultPort;
+    if (HTTPSameText(URLScheme.Text(), "http")) {
+      schemePort = 80;
+    } else if (HTTPSameText(URLScheme.Text(), "https")) {
+      schemePort = 443;
+    }
+    if (URLPort != schemePort) {
+      char port[16];
+      std::snprintf(port, sizeof port, ":%u", static_cast<unsigned>(URLPort));
+      if (out.Append(port) != 0) return 200;
+    }
+  }
 
   struct Header {
     const char* name;

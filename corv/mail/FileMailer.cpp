@@ -82,7 +82,11 @@ int SetPartFile(CMIME& mime, WORD index, const char* fileName) {
   return r ? mime.SetErrorText(r) : 0;
 }
 
-CFileMailer::CFileMailer() : Busy(0), InSend(false) { Mime.boundaryPrefix = "--boundary"; }
+CFileMailer::CFileMailer() : Busy(0), InSend(false) {
+  Mime.boundaryPrefix = "--boundary";
+  // The text is labelled by its part, or goes out plain: never by a header of the engine's.
+  CharsetHeader = false;
+}
 
 CFileMailer::~CFileMailer() = default;
 
@@ -178,7 +182,8 @@ int CFileMailer::BuildMultipart(DynStr& headers, int charsetMode, char* tempName
   if (!headers.IsEmpty() && EndHeaderLines(headers)) return SetErrorText(CORV_OUT_OF_MEMORY);
   if (headers.Append(Mime.messageHeaders.Text(), Mime.messageHeaders.Length()))
     return SetErrorText(CORV_OUT_OF_MEMORY);
-  if ((r = CSMTP::SetMessageText(kPreamble)) != 0) return r;
+  if (SetMailText(MessageText, kPreamble, static_cast<std::uint32_t>(std::strlen(kPreamble)), true))
+    return SetErrorText(CORV_OUT_OF_MEMORY);
   return BodyFile.SetText(tempName) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
 }
 
@@ -187,8 +192,9 @@ int CFileMailer::Send() {
   ClearErrorText();
   Busy = 1;
   InSend = true;
-  const int savedMode = CharsetMode;
-  CharsetMode = 0;
+  // Read once: a handler may set it during the send, for the next one. The text was converted
+  // when it was set, so it goes out as it is.
+  const int charsetMode = CharsetMode;
   char tempName[MAX_PATH + 1] = {};
   bool tempMade = false;
   int r = 0;
@@ -197,17 +203,26 @@ int CFileMailer::Send() {
     if (headers.Set(UserHeaders.Length(), UserHeaders.Text())) r = SetErrorText(CORV_OUT_OF_MEMORY);
     if (!r) {
       if (Attachments.Count() == 0)
-        r = CSMTP::SetMessageText(UserText.Text(), UserText.Length());
+        r = SetMailText(MessageText, UserText.Text(), UserText.Length(), true) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
       else
-        r = BuildMultipart(headers, savedMode, tempName, tempMade);
+        r = BuildMultipart(headers, charsetMode, tempName, tempMade);
     }
     if (!r && OtherHeaders.Set(headers.Length(), headers.Text())) r = SetErrorText(CORV_OUT_OF_MEMORY);
     if (!r) r = CSMTP::DoAction(kSMTPMail);
     if (!r) r = CSMTP::DoAction(kSMTPDisconnect);
+    if (r && !HasErrorText() && Mime.HasErrorText()) {
+      std::snprintf(ErrorBuffer, sizeof ErrorBuffer, "%s", Mime.GetErrorText());
+      ErrorText = ErrorBuffer;
+    }
+    // Closed while the send still holds the component: a handler of the close can neither
+    // start another send inside it nor leave the connection open by throwing.
+    const char* why = ErrorText;
+    Connect(false);
+    ErrorText = why;
   } catch (...) {
     // A handler's exception: the send is over all the same. No event may run while the
     // exception is on its way out, so the socket closes without one.
-    EndSend(savedMode, tempName, tempMade);
+    EndSend(tempName, tempMade);
     CurrentAction = 0;
     WaitingForLine = false;
     ProgressRelay = false;
@@ -216,19 +231,11 @@ int CFileMailer::Send() {
     CloseSocket();
     throw;
   }
-  EndSend(savedMode, tempName, tempMade);
-  if (r && !HasErrorText() && Mime.HasErrorText()) {
-    std::snprintf(ErrorBuffer, sizeof ErrorBuffer, "%s", Mime.GetErrorText());
-    ErrorText = ErrorBuffer;
-  }
-  const char* why = ErrorText;
-  Connect(false);
-  ErrorText = why;
+  EndSend(tempName, tempMade);
   return r;
 }
 
-void CFileMailer::EndSend(int savedMode, const char* tempName, bool tempMade) {
-  CharsetMode = savedMode;
+void CFileMailer::EndSend(const char* tempName, bool tempMade) {
   if (tempMade) {
     DeleteFileA(tempName);
     BodyFile.Set(0u);

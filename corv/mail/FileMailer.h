@@ -48,7 +48,7 @@ class CFileMailer : public CSMTP {
   FileMailerEvts* Sink() const { return static_cast<FileMailerEvts*>(EventSink); }
   int Send();
   int BuildMultipart(DynStr& headers, int charsetMode, char* tempName, bool& tempMade);
-  // Restores what a send changed, on every path: CharsetMode, the temporary file, busy.
-  void EndSend(int savedMode, const char* tempName, bool tempMade);
+  // Releases what a send took, on every path: the temporary file, busy.
+  void EndSend(const char* tempName, bool tempMade);
   bool InSend;  // a send is on the stack, also after it was interrupted
 };

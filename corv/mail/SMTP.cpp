@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "corv/core/Firewall.h"
 #include "corv/core/LocalFile.h"
@@ -54,9 +55,11 @@ int SetMailText(DynStr& out, const char* text, std::uint32_t length, bool stuff)
 }
 
 int EndHeaderLines(DynStr& headers) {
-  const std::uint32_t n = headers.Length();
-  // A trailing bare CR is a line end that EnsureTrailingCRLF would keep and add to.
-  if (n && headers.Text()[n - 1] == '\r' && headers.Set(n - 1)) return CORV_OUT_OF_MEMORY;
+  // Every line end at the close goes, bare ones too: one left over would become the blank
+  // line and end the header block before the lines that follow it.
+  std::uint32_t n = headers.Length();
+  while (n && (headers.Text()[n - 1] == '\r' || headers.Text()[n - 1] == '\n')) --n;
+  if (n < headers.Length() && headers.Set(n)) return CORV_OUT_OF_MEMORY;
   return headers.EnsureTrailingCRLF();
 }
 
@@ -161,8 +164,10 @@ int CSMTP::DoAction(int action) {
     case kSMTPSend: {
       CurrentAction = static_cast<std::uint8_t>(action);
       static const char* const verbs[] = {"MAIL", "", "", "", "SAML", "SOML", "SEND"};
-      r = EnsureConnected();
-      if (!r) r = SendMessage(verbs[action - kSMTPMail]);
+      Message message;
+      r = CopyMessage(message);
+      if (!r) r = EnsureConnected();
+      if (!r) r = SendMessage(verbs[action - kSMTPMail], message);
       break;
     }
     case kSMTPReset:
@@ -239,16 +244,21 @@ int CSMTP::ConnectAction() {
 
 int CSMTP::Login() {
   if (User.IsEmpty() || Password.IsEmpty()) return 0;
+  // A handler of any exchange below may set either; the login goes on with the pair it began
+  // with, each line sized from what it encodes.
+  DynStr user;
+  DynStr password;
+  if (user.Set(User.Length(), User.Text()) || password.Set(Password.Length(), Password.Text()))
+    return SetErrorText(CORV_OUT_OF_MEMORY);
   int r = SendCommand("AUTH LOGIN", nullptr);
-  if (r) return r;
-  // Sized for the longer of the two, so long credentials are never cut.
-  const std::uint32_t longest = User.Length() > Password.Length() ? User.Length() : Password.Length();
-  DynStr buffer;
-  if (buffer.Set((longest + 2) / 3 * 4 + 1)) return SetErrorText(CORV_OUT_OF_MEMORY);
-  EncodeBase64(User.Text(), buffer.Text());
-  if ((r = SendCommand(buffer.Text(), nullptr)) != 0) return r;
-  EncodeBase64(Password.Text(), buffer.Text());
-  return SendCommand(buffer.Text(), nullptr);
+  for (const DynStr* text : {&user, &password}) {
+    if (r) return r;
+    DynStr line;
+    if (line.Set((text->Length() + 2) / 3 * 4 + 1)) return SetErrorText(CORV_OUT_OF_MEMORY);
+    EncodeBase64(text->Text(), line.Text());
+    r = SendCommand(line.Text(), nullptr);
+  }
+  return r;
 }
 
 int CSMTP::DisconnectAction() {
@@ -358,14 +368,34 @@ class DataScope {
 
 }  // namespace
 
+int CSMTP::CopyMessage(Message& message) {
+  const bool replaces = OtherHeaders.Length() > 1 && OtherHeaders.Text()[0] == '\r' && OtherHeaders.Text()[1] == '\n';
+  // The caller's lines keep the line end they are sent with.
+  if (!replaces && !OtherHeaders.IsEmpty() && EndHeaderLines(OtherHeaders)) return SetErrorText(CORV_OUT_OF_MEMORY);
+  const std::pair<DynStr*, const DynStr*> fields[] = {
+      {&message.from, &From},       {&message.sendTo, &SendTo},   {&message.cc, &Cc},
+      {&message.bcc, &BCc},         {&message.replyTo, &ReplyTo}, {&message.subject, &Subject},
+      {&message.date, &Date},       {&message.otherHeaders, &OtherHeaders}};
+  for (const auto& [to, from] : fields)
+    if (to->Set(from->Length(), from->Text())) return SetErrorText(CORV_OUT_OF_MEMORY);
+  message.charsetMode = CharsetMode;
+  return 0;
+}
+
 int CSMTP::SendMessage(const char* verb) {
+  Message message;
+  const int r = CopyMessage(message);
+  return r ? r : SendMessage(verb, message);
+}
+
+int CSMTP::SendMessage(const char* verb, const Message& message) {
   DataScope data(InData);
   ClearErrorText();
-  if (From.IsEmpty()) {
+  if (message.from.IsEmpty()) {
     SetFixedErrorText("Please specify a sender (From).");
     return SMTP_NO_SENDER;
   }
-  if (SendTo.IsEmpty()) {
+  if (message.sendTo.IsEmpty()) {
     SetFixedErrorText("Please specify a recipient (To).");
     return SMTP_NO_RECIPIENT;
   }
@@ -374,8 +404,8 @@ int CSMTP::SendMessage(const char* verb) {
 
   // The sender command: the bare address in angle brackets, or a raw argument after 0x07.
   DynStr line;
-  const char* f = From.Text();
-  std::uint32_t n = From.Length();
+  const char* f = message.from.Text();
+  std::uint32_t n = message.from.Length();
   if (n && f[0] == '<') {
     ++f;
     --n;
@@ -399,11 +429,11 @@ int CSMTP::SendMessage(const char* verb) {
   }
   if ((r = SendCommand(line.Text(), nullptr)) != 0) return r;
 
-  if ((r = SendRecipients(SendTo.Text(), SendTo.Length(), true)) != 0) return r;
-  if ((r = SendRecipients(Cc.Text(), Cc.Length(), true)) != 0) return r;
-  if ((r = SendRecipients(BCc.Text(), BCc.Length(), false)) != 0) return r;
+  if ((r = SendRecipients(message.sendTo.Text(), message.sendTo.Length(), true)) != 0) return r;
+  if ((r = SendRecipients(message.cc.Text(), message.cc.Length(), true)) != 0) return r;
+  if ((r = SendRecipients(message.bcc.Text(), message.bcc.Length(), false)) != 0) return r;
   if ((r = SendCommand("DATA", nullptr)) != 0) return r;
-  if ((r = SendHeaderBlock()) != 0) return r;
+  if ((r = SendHeaderBlock(message)) != 0) return r;
 
   InData = 1;
   if ((r = SendBody()) != 0) return r;
@@ -412,25 +442,25 @@ int CSMTP::SendMessage(const char* verb) {
   return SendCommand(".", nullptr);
 }
 
-int CSMTP::SendHeaderBlock() {
+int CSMTP::SendHeaderBlock(const Message& message) {
+  const DynStr& other = message.otherHeaders;
   DynStr block;
   bool ok = true;
-  if (OtherHeaders.Length() > 1 && OtherHeaders.Text()[0] == '\r' && OtherHeaders.Text()[1] == '\n') {
-    ok = !block.Append(OtherHeaders.Text() + 2, OtherHeaders.Length() - 2) && !block.Append("\r\n");
+  if (other.Length() > 1 && other.Text()[0] == '\r' && other.Text()[1] == '\n') {
+    ok = !block.Append(other.Text() + 2, other.Length() - 2) && !block.Append("\r\n");
   } else {
     auto field = [&](const char* name, const DynStr& value) {
       if (ok && !value.IsEmpty()) ok = !block.Append(name) && !block.Append(value.Text(), value.Length());
     };
-    ok = !block.Append("To: ") && !block.Append(SendTo.Text(), SendTo.Length());
-    if (ok) ok = !block.Append("\r\nFrom: ") && !block.Append(From.Text(), From.Length());
-    field("\r\nSubject: ", Subject);
-    field("\r\nReply-To: ", ReplyTo);
-    field("\r\nDate: ", Date);
-    field("\r\nCc: ", Cc);
+    ok = !block.Append("To: ") && !block.Append(message.sendTo.Text(), message.sendTo.Length());
+    if (ok) ok = !block.Append("\r\nFrom: ") && !block.Append(message.from.Text(), message.from.Length());
+    field("\r\nSubject: ", message.subject);
+    field("\r\nReply-To: ", message.replyTo);
+    field("\r\nDate: ", message.date);
+    field("\r\nCc: ", message.cc);
     if (ok) ok = !block.Append("\r\n");
-    if (ok && !OtherHeaders.IsEmpty())
-      ok = !EndHeaderLines(OtherHeaders) && !block.Append(OtherHeaders.Text(), OtherHeaders.Length());
-    if (ok && CharsetMode == 1 && !std::strstr(OtherHeaders.Text(), "Content-Type:"))
+    if (ok) ok = !block.Append(other.Text(), other.Length());  // ended by CopyMessage
+    if (ok && CharsetHeader && message.charsetMode == 1 && !std::strstr(other.Text(), "Content-Type:"))
       ok = !block.Append("Content-Type: text/plain; charset=iso-2022-jp\r\n");
     if (ok) ok = !block.Append("\r\n");
   }

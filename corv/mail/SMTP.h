@@ -100,13 +100,26 @@ class CSMTP : public CIPPortMsgPlusFile {
   DynStr MessageText;  // dot-stuffed
   DynStr FailedReply;  // the error text of the last refused command
 
+ protected:
+  // Whether a message sent in Japanese mode gets the charset header here; a builder that
+  // labels its text itself clears it.
+  bool CharsetHeader = true;
+
  private:
+  // What one mail transaction sends, copied when its action begins: a handler may set any
+  // field while it runs, and what it sets is for the next message.
+  struct Message {
+    DynStr from, sendTo, cc, bcc, replyTo, subject, date, otherHeaders;
+    int charsetMode = 0;
+  };
+  int CopyMessage(Message& message);
+  int SendMessage(const char* verb, const Message& message);
   SMTPEvts* Sink() const { return static_cast<SMTPEvts*>(EventSink); }
   int ConnectAction();
   int DisconnectAction();
   int EnsureConnected();
   int Login();
-  int SendHeaderBlock();
+  int SendHeaderBlock(const Message& message);
   int SendBody();
   int ReportProgress(std::uint32_t bytes);
 };

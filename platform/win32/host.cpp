@@ -114,6 +114,41 @@ class PollHost final : public Host {
 
 std::unique_ptr<Host> MakePollHost() { return std::make_unique<PollHost>(); }
 
+namespace {
+struct PumpState {
+  std::vector<bool> frames;  // per frame: opened by the framework's own loop
+  bool own = false;          // frames opened now are the framework's
+};
+PumpState& Pump() {
+  thread_local PumpState state;
+  return state;
+}
+}  // namespace
+
+PumpFrame::PumpFrame() {
+  PumpState& p = Pump();
+  p.frames.push_back(p.own);
+  outerOwn_ = p.own;
+  p.own = false;
+}
+
+PumpFrame::~PumpFrame() {
+  PumpState& p = Pump();
+  p.own = outerOwn_;
+  p.frames.pop_back();
+}
+
+OwnLoop::OwnLoop(bool inherit) : outerOwn_(Pump().own) {
+  PumpState& p = Pump();
+  p.own = !inherit || p.frames.empty() || p.frames.back();
+}
+OwnLoop::~OwnLoop() { Pump().own = outerOwn_; }
+
+bool InsideForeignPump() {
+  const PumpState& p = Pump();
+  return !p.frames.empty() && !p.frames.back();
+}
+
 Host& CurrentHost() { return detail::ThisThread().EnsureHost(); }
 
 void InstallHost(std::unique_ptr<Host> host) { detail::ThisThread().ReplaceHost(std::move(host)); }

@@ -29,4 +29,34 @@ Host& CurrentHost();
 void InstallHost(std::unique_ptr<Host> host);
 std::unique_ptr<Host> MakePollHost();
 
+// Who pumps the calling thread's queue. Every wait for input and every dispatch in progress is
+// a frame; a framework marks the frames of its own loops. A box that runs a loop of its own can
+// then tell whether it would run above somebody else's wait (a library's blocking call), which
+// could not see its own deadline or end until the box closed.
+class PumpFrame {
+ public:
+  PumpFrame();
+  ~PumpFrame();
+  PumpFrame(const PumpFrame&) = delete;
+  PumpFrame& operator=(const PumpFrame&) = delete;
+
+ private:
+  bool outerOwn_;
+};
+// The frames opened directly within its extent (not further in) are the framework's; with
+// inherit, only when the innermost frame already in progress is (or there is none): a loop that
+// only empties the queue is as much the framework's as the code that runs it.
+class OwnLoop {
+ public:
+  explicit OwnLoop(bool inherit = false);
+  ~OwnLoop();
+  OwnLoop(const OwnLoop&) = delete;
+  OwnLoop& operator=(const OwnLoop&) = delete;
+
+ private:
+  bool outerOwn_;
+};
+// The innermost frame in progress was opened by someone else's loop.
+bool InsideForeignPump();
+
 }  // namespace win32

@@ -4,8 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#ifndef WINAPI
 #define WINAPI
+#endif
+#ifndef CALLBACK
 #define CALLBACK
+#endif
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -46,8 +50,15 @@ using HGLOBAL = HANDLE;
 // Entry point returned by GetProcAddress; callers cast it to the function's real type.
 using FARPROC = void (*)();
 
+// C libraries often define these two as macros; theirs come back after the declarations.
+#pragma push_macro("FALSE")
+#pragma push_macro("TRUE")
+#undef FALSE
+#undef TRUE
 inline constexpr BOOL FALSE = 0;
 inline constexpr BOOL TRUE = 1;
+#pragma pop_macro("TRUE")
+#pragma pop_macro("FALSE")
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
 inline constexpr WORD LOWORD(std::uintptr_t v) { return static_cast<WORD>(v & 0xFFFF); }

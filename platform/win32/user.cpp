@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/win32/detail/queue.h"
+#include "platform/win32/host.h"
 #include "platform/win32/misc.h"
 #include "platform/win32/module.h"
 
@@ -539,6 +540,7 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
       return -1;
     }
     if (Peek(ts, msg, hwnd, filterMin, filterMax, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
+    win32::PumpFrame frame;
     WaitForInput(ts, QS_ALLINPUT, Clock::time_point::max(), Filter{hwnd, filterMin, filterMax});
   }
 }
@@ -556,6 +558,7 @@ LRESULT DispatchMessageA(const MSG* msg) {
     for (const Timer& t : q.timers) {
       if (t.hwnd == msg->hwnd && t.id == msg->wParam && reinterpret_cast<LPARAM>(t.proc) == msg->lParam) {
         TIMERPROC proc = t.proc;
+        win32::PumpFrame frame;
         proc(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
         return 0;
       }
@@ -565,6 +568,7 @@ LRESULT DispatchMessageA(const MSG* msg) {
   if (!msg->hwnd) return 0;
   auto w = OwnWindow(msg->hwnd);
   if (!w) return 0;
+  win32::PumpFrame frame;
   return w->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
@@ -584,6 +588,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL, DWORD millisec
   }
   const auto deadline = milliseconds == INFINITE ? Clock::time_point::max()
                                                  : Clock::now() + std::chrono::milliseconds(milliseconds);
+  win32::PumpFrame frame;
   return WaitForInput(ThisThread(), wakeMask, deadline) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 

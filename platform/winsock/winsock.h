@@ -4,12 +4,14 @@
 // Everything lives in namespace ws, because the C library's own fd_set, timeval, u_long and
 // FD_SET macros are visible in almost every translation unit and mean something else (u_long is
 // 64-bit there, 32-bit here). Use qualified names (ws::fd_set) or using-declarations inside your
-// own namespace. Never include this header together with the BSD socket headers.
+// own namespace. The BSD socket headers may come before or after this one; where both are
+// seen, their macros (AF_INET, SO_ERROR, ...) hide the ws:: constants of the same names.
 #pragma once
 #include <cstdint>
 
 #include "platform/win32/types.h"
 #include "platform/winsock/errors.h"
+#include "platform/winsock/bsd_names.h"  // sets the BSD macros of these names aside
 
 namespace ws {
 
@@ -242,6 +244,8 @@ using PFN_WSACancelAsyncRequest = int (*)(HANDLE);
 using PFN_WSAAsyncSelect = int (*)(SOCKET, HWND, u_int, std::int32_t);
 
 }  // namespace ws
+
+#include "platform/winsock/bsd_names.h"  // and brings them back
 
 // The C library's versions work on its own fd_set; these work on ws::fd_set.
 #undef FD_SETSIZE

@@ -1,5 +1,6 @@
 // The module's exports as plain functions, for code that links this library directly (its own
 // registration, tests, benchmarks). Programs bind them through LoadLibraryA / GetProcAddress.
+// The byte-order names are in parentheses: the C library may define them as macros.
 #pragma once
 #include "platform/winsock/winsock.h"
 
@@ -14,13 +15,13 @@ int ioctlsocket(SOCKET s, std::int32_t cmd, u_long* argp);
 int getpeername(SOCKET s, sockaddr* name, int* namelen);
 int getsockname(SOCKET s, sockaddr* name, int* namelen);
 int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
-u_long htonl(u_long v);
-u_short htons(u_short v);
+u_long(htonl)(u_long v);
+u_short(htons)(u_short v);
 u_long inet_addr(const char* cp);
 char* inet_ntoa(in_addr in);
 int listen(SOCKET s, int backlog);
-u_long ntohl(u_long v);
-u_short ntohs(u_short v);
+u_long(ntohl)(u_long v);
+u_short(ntohs)(u_short v);
 int recv(SOCKET s, char* buf, int len, int flags);
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen);
 int select(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const timeval* timeout);

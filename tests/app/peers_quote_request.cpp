@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
 #include "app/Unit1.h"
 #include "app/evtavek232.h"
 #include "platform/winsock/winsock.h"
@@ -388,6 +392,65 @@ TEST_F(QuoteRequest, SilentServiceTimesOutAndTheNextTickFetchesAgain) {
   EXPECT_EQ(quotes_->NextRequest().rfind("POST /d/quotes.csv", 0), 0u);
   EXPECT_TRUE(sim_->ReadLine().ends_with(PriceOfRow1()));
   ExpectIdle();
+}
+
+// Enter while a fetch waits on a silent service: the refusal's box (a real one) used to run
+// its loop above the fetch's wait, which then never saw its time-out, and every tick passed
+// until someone pressed OK. The fetch ends at its time-out and the next tick brings a price,
+// while the box stays up with the newest report.
+TEST_F(QuoteRequest, BusyBoxDoesNotHoldTheFetchPastItsTimeOut) {
+  peers::ScriptedServer silent;
+  silent.Accept().Run(ReadRequest).Stall();
+  silent.Start();
+  QuoteServiceHost = ("127.0.0.1:" + std::to_string(silent.port())).c_str();
+  auto boxes = [] {
+    std::vector<QMessageBox*> open;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) open.push_back(box);
+    return open;
+  };
+  const auto recordDialogs = [](const vcl::DialogCall& call) {
+    dialogs_.push_back(call);
+    return mrOk;
+  };
+  vcl::test::SetDialogHook(nullptr);
+  Form1->corvWebForm1->Timeout = 3;  // ticks at 2, 4, 6 s: a second clear of the time-out
+  Form1->Timer1->Interval = 2000;
+  int ticks = 0;
+  bool held = false;
+  Form1->Timer1->OnTimer = [&](TObject* sender) {
+    if (++ticks == 1) {  // the fetch waits: Enter is refused, and the service comes back
+      QuoteServiceHost = quotes_->host().c_str();
+      char key = 13;
+      Form1->eSymbolsKeyPress(Form1->eSymbols, key);
+    } else if (ticks >= 4) {  // long past the time-out and one tick: give up
+      held = !boxes().empty();
+      for (QMessageBox* box : boxes()) box->button(QMessageBox::Ok)->click();
+      vcl::test::SetDialogHook(recordDialogs);
+      Form1->Timer1->Enabled = false;
+    } else {
+      Form1->Timer1Timer(sender);
+    }
+  };
+  Form1->sgQuotes->Cells[1][1] = "";
+  Form1->Timer1->Enabled = true;
+  vcl::Guarded(Form1->bUpdate, [] { Form1->bUpdate->Click(); });
+  const bool priced = layouttest::PumpUntil([] { return !Cell(1, 1).empty() && Form1->bUpdate->Enabled(); }, 12000);
+  const int ticksToPrice = ticks;
+  const auto open = boxes();
+  const std::string shown = open.empty() ? "" : open.back()->text().toStdString();
+  for (QMessageBox* box : open) box->button(QMessageBox::Ok)->click();
+  vcl::test::SetDialogHook(recordDialogs);
+  Form1->Timer1->Enabled = false;
+  Form1->Timer1->Interval = 10000;
+  Form1->Timer1->OnTimer = TNotifyEvent(Form1, &TForm1::Timer1Timer);
+  Form1->corvWebForm1->Timeout = 8;
+  EXPECT_FALSE(held);
+  EXPECT_TRUE(priced);
+  EXPECT_EQ(ticksToPrice, 2);  // the tick after the time-out
+  EXPECT_EQ(shown, "301: Timeout.");
+  EXPECT_TRUE(sim_->ReadLine().ends_with(PriceOfRow1()));
+  EXPECT_TRUE(boxes().empty());
 }
 
 // One answer line of 10 MB: the field is kept as received, and the next tick fetches as usual.

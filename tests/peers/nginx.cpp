@@ -90,6 +90,7 @@ Nginx::Nginx(std::size_t bigFileBytes) : dir_("tavlin-nginx") {
       "    location / { }\n"
       "    location = /redirect302 { return 302 http://127.0.0.1:" + p + "/small.txt; }\n"
       "    location = /redirect301 { return 301 http://127.0.0.1:" + p + "/small.txt; }\n"
+      "    location = /redirect-host { return 301 $scheme://$http_host/small.txt; }\n"
       "    location = /loop { return 302 http://127.0.0.1:" + p + "/loop; }\n"
       "    location = /to-https { return 302 https://127.0.0.1:" + p + "/small.txt; }\n"
       "    location /private/ { auth_basic \"tavlin\"; auth_basic_user_file " + d +

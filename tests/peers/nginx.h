@@ -36,7 +36,8 @@ class Nginx {
   static std::string LongValue();
 
   // Paths served: /small.txt ("hello tavlin\n"), /pattern5000.bin, /nul.bin, /big.bin,
-  // /redirect302 and /redirect301 (to /small.txt), /loop (302 to itself), /to-https (302 to
+  // /redirect302 and /redirect301 (to /small.txt), /redirect-host (301 to /small.txt on the
+  // server and port the Host header names), /loop (302 to itself), /to-https (302 to
   // an https URL), /private/secret.txt (Basic), /cookie (two Set-Cookie lines), /echo (the
   // request's method, URI, Host, User-Agent, Cookie, Authorization, Content-Type and
   // Content-Length, one "name=value" line each), /upload/ (PUT), /longheader, /missing (404).

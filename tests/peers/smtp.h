@@ -1,5 +1,6 @@
 // A real mail server (aiosmtpd, Debian's python3-aiosmtpd) on a free port of 127.0.0.1. It
-// stores every message it accepts; the tests read them back, whole or parsed.
+// stores every message it accepts; the tests read them back, whole or parsed. It refuses
+// every recipient at the domain refused.test.
 #pragma once
 #include <string>
 #include <vector>

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A mail server for the tests: accepts mail on 127.0.0.1:PORT and stores each message in
 FOLDER as N.eml (the data as received, dots already removed) and N.env (MAIL FROM and the
-RCPT TO addresses, one a line). AUTH LOGIN is offered without TLS, for one user."""
+RCPT TO addresses, one a line). AUTH LOGIN is offered without TLS, for one user. Recipients
+at the domain refused.test are refused with 550."""
 import argparse
 import asyncio
 import os
@@ -13,6 +14,12 @@ class Store:
     def __init__(self, folder):
         self.folder = folder
         self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.endswith("@refused.test"):
+            return "550 No such user"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1

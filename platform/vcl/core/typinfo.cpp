@@ -55,7 +55,7 @@ bool FormValue::operator==(const FormValue& o) const {
     return false;
   }
   switch (kind) {
-    case Kind::None: return true;
+    case Kind::Unset: return true;
     case Kind::Int: return i == o.i;
     case Kind::Float: return f == o.f;
     case Kind::String:
@@ -98,7 +98,7 @@ std::string QuoteString(const std::string& s) {
 
 std::string FormValue::Text() const {
   switch (kind) {
-    case Kind::None: return "";
+    case Kind::Unset: return "";
     case Kind::Int: return std::to_string(i);
     case Kind::Float: {
       std::string t = AnsiString(f).str();

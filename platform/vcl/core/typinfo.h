@@ -31,10 +31,10 @@ namespace vcl {
 
 // One value of a form description.
 struct FormValue {
-  enum class Kind { None, Int, Float, String, Ident, Set, List, Binary, Collection };
+  enum class Kind { Unset, Int, Float, String, Ident, Set, List, Binary, Collection };
   using Item = std::vector<std::pair<std::string, FormValue>>;
 
-  Kind kind = Kind::None;
+  Kind kind = Kind::Unset;
   long long i = 0;
   double f = 0;
   std::string s;                  // String, Ident, Binary (raw bytes)

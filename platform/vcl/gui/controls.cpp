@@ -207,9 +207,12 @@ void TControl::FontChanged() {
   w->setFont(f);
   QPalette pal = w->palette();
   QColor c = ToQColor(font_.FColor());
-  pal.setColor(QPalette::WindowText, c);
-  pal.setColor(QPalette::Text, c);
-  pal.setColor(QPalette::ButtonText, c);
+  // The disabled group keeps the style's grey: a disabled control must look disabled.
+  for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+    pal.setColor(g, QPalette::WindowText, c);
+    pal.setColor(g, QPalette::Text, c);
+    pal.setColor(g, QPalette::ButtonText, c);
+  }
   w->setPalette(pal);
 }
 

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <QMessageBox>
 #include <utility>
+#include <vector>
 
 #include "platform/vcl/gui/forms.h"
 #include "platform/vcl/gui/qtbridge.h"
+#include "platform/win32/host.h"
 #include "platform/win32/user.h"
 
 namespace vcl {
@@ -45,6 +47,17 @@ QMessageBox::Icon IconOf(TMsgDlgType type) {
 
 // The open box that only reports (its one button is OK), if any.
 QMessageBox* openNotice = nullptr;
+// Reporting boxes shown without a loop of their own; each goes once it has been closed and no
+// signal of it can be running.
+std::vector<QMessageBox*> unheldNotices;
+
+void DropClosedNotices() {
+  std::erase_if(unheldNotices, [](QMessageBox* box) {
+    if (box == openNotice) return false;
+    delete box;
+    return true;
+  });
+}
 
 // Shows the box and runs our loop on the thread's queue until it is closed: Qt's exec()
 // would not dispatch the queue, and timers and socket notifications would stop meanwhile.
@@ -65,6 +78,7 @@ int RunDialog(const DialogCall& call) {
     openNotice->setText(detail::ToQt(call.text));
     return mrOk;
   }
+  DropClosedNotices();
   auto* box = new QMessageBox(IconOf(call.type), detail::ToQt(call.caption), detail::ToQt(call.text));
   box->setTextFormat(Qt::PlainText);
   box->setWindowModality(Qt::ApplicationModal);
@@ -72,6 +86,19 @@ int RunDialog(const DialogCall& call) {
   for (const ButtonMap& b : kButtons)
     if (call.buttons.Contains(b.btn)) box->addButton(b.qt);
   if (box->buttons().isEmpty()) box->addButton(QMessageBox::Ok);
+  if (notice && win32::InsideForeignPump()) {
+    // Somebody else's wait runs below (a library's blocking call, such as the fetch that a
+    // refused Get Data reports on): a loop here would hold it, past its time-out, until the
+    // box was closed. The box stays up, modal to the user, and that wait's pumping serves it.
+    QObject::connect(box, &QDialog::finished, [box](int) {
+      box->hide();
+      if (openNotice == box) openNotice = nullptr;
+    });
+    unheldNotices.push_back(box);
+    openNotice = box;
+    box->show();
+    return mrOk;
+  }
   int result = mrCancel;
   bool done = false;
   auto finish = [&done, box](int r, int& out) {

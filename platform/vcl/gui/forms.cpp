@@ -228,6 +228,7 @@ void TApplication::Run() {
 bool TApplication::HandleMessage() {
   using Clock = std::chrono::steady_clock;
   static Clock::time_point lastTurn;
+  const win32::OwnLoop own;
   MSG msg;
   if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
@@ -242,7 +243,10 @@ bool TApplication::HandleMessage() {
     const auto now = Clock::now();
     if (now - lastTurn >= std::chrono::milliseconds(1)) {
       lastTurn = now;
-      vcl::Guarded(this, [] { win32::CurrentHost().Wait(0); });
+      vcl::Guarded(this, [] {
+        const win32::PumpFrame frame;
+        win32::CurrentHost().Wait(0);
+      });
     }
     return true;
   }
@@ -252,6 +256,7 @@ bool TApplication::HandleMessage() {
 }
 
 void TApplication::ProcessMessages() {
+  const win32::OwnLoop own(true);
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {

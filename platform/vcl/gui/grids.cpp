@@ -4,7 +4,11 @@
 #include <QBrush>
 #include <QHeaderView>
 #include <QTableView>
+#include <malloc.h>
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <functional>
 #include <utility>
 
@@ -16,7 +20,6 @@ namespace vcl::detail {
 // text far wider than any column is drawn from its first characters only.
 class GridModel : public QAbstractTableModel {
  public:
-  static constexpr int kShownChars = 4096;
 
   explicit GridModel(const TStringGrid* grid) : grid_(grid) {}
 
@@ -28,9 +31,9 @@ class GridModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override {
     if (role == Qt::BackgroundRole && Fixed(index)) return QBrush(ToQColor(clBtnFace));
     if (role != Qt::DisplayRole) return {};
-    const AnsiString* text = grid_->CellText(index.column(), index.row());
+    const std::optional<std::string_view> text = grid_->CellText(index.column(), index.row());
     if (!text) return QString();
-    if (text->Length() <= kShownChars) return ToQt(*text);
+    if (text->size() <= kShownChars) return QString::fromLatin1(text->data(), static_cast<qsizetype>(text->size()));
     return QString::fromLatin1(text->data(), kShownChars) + QChar(0x2026);
   }
 
@@ -98,33 +101,133 @@ TStringGrid::~TStringGrid() {
   delete model_;
 }
 
-const AnsiString* TStringGrid::CellText(int col, int row) const {
-  if (static_cast<std::size_t>(row) >= cells_.size()) return nullptr;
-  const std::vector<AnsiString>& cells = cells_[static_cast<std::size_t>(row)];
-  if (static_cast<std::size_t>(col) >= cells.size()) return nullptr;
-  return &cells[static_cast<std::size_t>(col)];
+namespace {
+// How far past the dense part a write may land and still extend it: growth stays within a
+// constant factor of what is held.
+std::size_t NearLimit(std::size_t held, std::size_t floor) { return held + std::max(held, floor); }
+}  // namespace
+
+namespace {
+constexpr std::size_t kTrimBytes = 4u << 20;
+// A packed row: its cell count, then the end offset of each cell's text, then the texts.
+using PackWord = std::uint32_t;
+PackWord PackedWord(const char* block, std::size_t i) {
+  PackWord w;
+  std::memcpy(&w, block + i * sizeof w, sizeof w);
+  return w;
+}
+std::string_view PackedCell(const char* block, std::size_t c) {
+  const std::size_t n = PackedWord(block, 0);
+  const char* texts = block + (n + 1) * sizeof(PackWord);
+  const PackWord begin = c == 0 ? 0 : PackedWord(block, c), end = PackedWord(block, c + 1);
+  return {texts + begin, end - begin};
+}
+}  // namespace
+
+void TStringGrid::Pack(Row& row) {
+  if (row.packed || row.cells.empty()) return;
+  std::size_t bytes = 0;
+  for (const AnsiString& cell : row.cells) bytes += cell.str().size();
+  const std::size_t n = row.cells.size();
+  if (bytes > std::numeric_limits<PackWord>::max() || n >= std::numeric_limits<PackWord>::max()) return;
+  auto block = std::make_unique<char[]>((n + 1) * sizeof(PackWord) + bytes);
+  const auto put = [&block](std::size_t i, std::size_t v) {
+    const auto w = static_cast<PackWord>(v);
+    std::memcpy(block.get() + i * sizeof w, &w, sizeof w);
+  };
+  put(0, n);
+  char* texts = block.get() + (n + 1) * sizeof(PackWord);
+  std::size_t end = 0;
+  for (std::size_t c = 0; c < n; ++c) {
+    const std::string& text = row.cells[c].str();
+    if (!text.empty()) std::memcpy(texts + end, text.data(), text.size());
+    end += text.size();
+    put(c + 1, end);
+  }
+  std::vector<AnsiString>().swap(row.cells);
+  row.packed = std::move(block);
+}
+
+void TStringGrid::Unpack(Row& row) {
+  if (!row.packed) return;
+  const std::size_t n = PackedWord(row.packed.get(), 0);
+  std::vector<AnsiString> cells;
+  cells.reserve(n);
+  for (std::size_t c = 0; c < n; ++c) cells.emplace_back(PackedCell(row.packed.get(), c));
+  row.cells = std::move(cells);
+  row.packed.reset();
+}
+
+AnsiString* TStringGrid::DenseCell(int col, int row) {
+  const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(col);
+  if (r >= rows_.size()) return nullptr;
+  Unpack(rows_[r]);
+  if (c >= rows_[r].cells.size()) return nullptr;
+  return &rows_[r].cells[c];
+}
+
+std::optional<std::string_view> TStringGrid::CellText(int col, int row) const {
+  const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(col);
+  if (r < rows_.size()) {
+    const Row& line = rows_[r];
+    if (line.packed) {
+      if (c < PackedWord(line.packed.get(), 0)) return PackedCell(line.packed.get(), c);
+    } else if (c < line.cells.size()) {
+      return line.cells[c].view();
+    }
+  }
+  if (farCells_.empty()) return std::nullopt;
+  auto it = farCells_.find({row, col});
+  if (it == farCells_.end()) return std::nullopt;
+  return it->second.view();
 }
 
 AnsiString TStringGrid::FCells(int col, int row) const {
   CheckCell(col, row);
-  const AnsiString* text = CellText(col, row);
-  return text ? *text : AnsiString();
+  const std::optional<std::string_view> text = CellText(col, row);
+  return text ? AnsiString(*text) : AnsiString();
 }
 
 void TStringGrid::FSetCells(int col, int row, const AnsiString& v) {
   CheckCell(col, row);
   const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(col);
-  if (v.IsEmpty() && !CellText(col, row)) return;
-  if (r >= cells_.size()) cells_.resize(r + 1);
-  std::vector<AnsiString>& cells = cells_[r];
-  // A row takes the grid's columns at once rather than growing by doubling cell by cell.
-  if (c >= cells.size()) {
-    cells.reserve(std::max(c + 1, static_cast<std::size_t>(colCount_)));
-    cells.resize(c + 1);
-  }
   // Swapped in: assigning a short text would keep the storage of a long one it replaces.
   AnsiString text(v);
-  std::swap(cells[c], text);
+  if (AnsiString* cell = DenseCell(col, row)) {
+    Row& line = rows_[r];
+    line.filled += static_cast<std::size_t>(!text.IsEmpty()) - static_cast<std::size_t>(!cell->IsEmpty());
+    std::swap(*cell, text);
+    if (line.filled == 0) {
+      std::vector<AnsiString>().swap(line.cells);
+      while (!rows_.empty() && rows_.back().filled == 0) rows_.pop_back();
+      if (rows_.capacity() > 2 * rows_.size() + 1024) rows_.shrink_to_fit();
+    }
+  } else if (auto it = farCells_.find({row, col}); it != farCells_.end()) {
+    if (text.IsEmpty()) farCells_.erase(it);
+    else std::swap(it->second, text);
+  } else if (text.IsEmpty()) {
+    return;
+  } else if (r < NearLimit(rows_.size(), 1024) &&
+             c < NearLimit(r < rows_.size() ? rows_[r].cells.size() : 0, std::max<std::size_t>(colCount_, 64))) {
+    if (r >= rows_.size()) rows_.resize(r + 1);
+    Row& line = rows_[r];
+    const std::size_t had = line.cells.size();
+    // A row takes the grid's columns at once rather than growing by doubling cell by cell.
+    line.cells.reserve(std::max(c + 1, static_cast<std::size_t>(colCount_)));
+    line.cells.resize(c + 1);
+    // Cells that were far from the row before it grew join it.
+    auto from = farCells_.lower_bound({row, static_cast<int>(had)});
+    auto to = farCells_.lower_bound({row, col + 1});
+    for (auto it = from; it != to; ++it) {
+      line.cells[static_cast<std::size_t>(it->first.second)] = std::move(it->second);
+      ++line.filled;
+    }
+    farCells_.erase(from, to);
+    std::swap(line.cells[c], text);
+    ++line.filled;
+  } else {
+    farCells_.emplace(std::make_pair(row, col), std::move(text));
+  }
   if (col < colCount_ && row < rowCount_) model_->CellChanged(col, row);
 }
 
@@ -148,6 +251,15 @@ void TStringGrid::FSetColCount(int v) {
 
 void TStringGrid::FSetRowCount(int v) {
   if (v < 1) v = 1;
+  // Rows that go out of sight keep their texts, packed. The cells' storage is freed amid the
+  // packed blocks, where the allocator would keep it from the system: many rows' worth (an
+  // answer of many lines followed by short ones) is handed back.
+  std::size_t freed = 0;
+  for (auto r = static_cast<std::size_t>(v); v < rowCount_ && r < rows_.size(); ++r) {
+    if (!rows_[r].packed) freed += rows_[r].cells.capacity() * sizeof(AnsiString);
+    Pack(rows_[r]);
+  }
+  if (freed >= kTrimBytes) malloc_trim(0);
   if (v <= fixedRows_) {
     model_->ChangeAll([&] {
       fixedRows_ = v - 1;

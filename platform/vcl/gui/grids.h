@@ -3,6 +3,9 @@
 // The grid's widget reads the texts where they are kept; it draws a huge one shortened.
 #pragma once
 #include <map>
+#include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/vcl/gui/controls.h"
@@ -113,10 +116,24 @@ class TStringGrid : public TWinControl {
  private:
   friend class vcl::detail::GridModel;
   void Rebuild();
-  // The cell's text, or null for a cell never written.
-  const AnsiString* CellText(int col, int row) const;
-  // cells_[row][col]: rows and columns as far as they were written.
-  std::vector<std::vector<AnsiString>> cells_;
+  // The cell's text, or nothing for a cell that holds none.
+  std::optional<std::string_view> CellText(int col, int row) const;
+  AnsiString* DenseCell(int col, int row);
+  // A row of the dense part: its cells as far as they were written, and how many hold text.
+  // A hidden row keeps its texts packed into one block (count, ends, bytes) until it is
+  // written again: short cells cost far less so.
+  struct Row {
+    std::vector<AnsiString> cells;
+    std::unique_ptr<char[]> packed;
+    std::size_t filled = 0;
+  };
+  static void Pack(Row& row);
+  static void Unpack(Row& row);
+  // Rows and columns near those written are kept densely, rows_[row].cells[col]; a cell far
+  // beyond them lives in farCells_, keyed (row, col), so that it costs what it holds. A cell
+  // is in one of the two, never both. A row whose cells are all emptied gives its memory back.
+  std::vector<Row> rows_;
+  std::map<std::pair<int, int>, AnsiString> farCells_;
   vcl::detail::GridModel* model_ = nullptr;
   std::map<int, int> colWidths_;
   int colCount_ = 5, rowCount_ = 5, fixedRows_ = 1, fixedCols_ = 1;

@@ -18,6 +18,9 @@ inline AnsiString FromQt(const QString& s) {
 }
 // Caption without its accelerator marks: "&&" is a literal '&'.
 QString StripAccel(const AnsiString& s);
+// Qt lays out a text whole to draw or measure it, which takes seconds for megabytes: longer
+// texts are shown from their start, with an ellipsis.
+inline constexpr int kShownChars = 4096;
 QColor ToQColor(TColor c);
 
 // Watches a widget's events without subclassing it (no moc needed).

@@ -23,8 +23,12 @@ TLabel::TLabel(TComponent* owner) : TControl(owner) {
   SetBounds(0, 0, 65, 13);
 }
 
+// Caption keeps the whole text; the widget gets no more than a grid cell would draw.
 void TLabel::TextChanged() {
-  static_cast<QLabel*>(Widget())->setText(vcl::detail::StripAccel(text_));
+  using vcl::detail::kShownChars;
+  QString shown = vcl::detail::StripAccel(text_.Length() > kShownChars ? text_.SubString(1, kShownChars) : text_);
+  if (text_.Length() > kShownChars) shown += QChar(0x2026);
+  static_cast<QLabel*>(Widget())->setText(shown);
   Fit();
 }
 

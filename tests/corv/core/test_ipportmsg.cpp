@@ -125,6 +125,42 @@ TEST_F(MessagePort, InterruptBetweenTwoWaitsStopsTheNextOne) {
   EXPECT_EQ("200 fine", ReplyText());
 }
 
+// Waits that nothing could wake any more must see it before they sleep: a close already
+// handled between two waits (by a trail handler that lets the queue run), and a Disconnect
+// by a delivery's handler that then waits for the disconnection itself.
+TEST_F(MessagePort, AWaitEndsAtOnceWhenItsEndHasAlreadyCome) {
+  peers::ScriptedServer closing;
+  closing.Accept().Send("220-first line\r\n").Close().Start();
+  Aim(port, closing.port());
+  ASSERT_EQ(0, port.ConnectAndWait());
+  ASSERT_EQ(0, port.WaitForLine());
+  ASSERT_TRUE(PumpUntil(port, [&] { return !port.Connected; }));
+  port.SetTimeout(3);
+  port.StartTimeout();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(301, port.WaitForLine());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_STRNE("Timeout.", port.GetErrorText());
+
+  peers::ScriptedServer stalling;
+  stalling.Accept().Send("221 bye\r\n").Stall().Start();
+  Aim(port, stalling.port());
+  port.StartTimeout();
+  ASSERT_EQ(0, port.ConnectAndWait());
+  int nested = -1;
+  port.onData = [&] {
+    port.onData = nullptr;
+    port.Disconnect(0);
+    nested = port.WaitForDisconnect();
+  };
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, port.WaitForLine());
+  EXPECT_EQ(0, nested);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(ws::INVALID_SOCKET, port.Socket);
+  EXPECT_EQ("disconnected 0 OK", port.events.back());
+}
+
 TEST_F(MessagePort, InterruptFromATimerHandlerStopsAConnectInProgress) {
   // A SOCKS server that never answers keeps the connection pending.
   peers::ScriptedServer server;

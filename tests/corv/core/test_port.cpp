@@ -313,26 +313,61 @@ TEST_F(Port, CloseDispatchedInsideAHandlerWaitsForTheReadInHand) {
 }
 
 // A handler that calls the port's own wait for the next line hands the port over: the wait
-// reads for itself instead of waiting for the read pass it runs inside.
+// reads for itself instead of waiting for the read pass it runs inside, and the line in hand
+// stays as it was.
 TEST_F(Port, OwnWaitInsideAHandlerReadsForItself) {
+  const std::string first(1500, 'a'), second(1000, 'b');
   peers::ScriptedServer server;
-  server.Accept().Send("one\n").Gate(1).Send("two\n").Stall().Start();
+  server.Accept().Send(first + "\n").Gate(1).Send(second + "\n").Stall().Start();
   Aim(port, server.port());
   ASSERT_EQ(0, port.SetEOL("\n", 1));
   ASSERT_EQ(0, port.ConnectAndWait());
   int nested = -1;
-  std::string reply;
+  std::string reply, inHandAfter;
   port.onData = [&] {
     if (port.pieces.size() != 1) return;
+    const char* held = port.inHand;
     server.Open(1);
     nested = port.WaitForLine();
     reply = port.Reply.Text();
+    inHandAfter.assign(held, first.size());
   };
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(0, port.WaitForLine());
   EXPECT_EQ(0, nested);
-  EXPECT_EQ("two", reply);
+  EXPECT_EQ(second, reply);
+  EXPECT_EQ(first, inHandAfter) << "the nested wait received into the line in hand";
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "not by the wait's rare poll";
+}
+
+// A raw block's handler that writes the byte after the block (as the FTP engine's transfer
+// event does) and then waits for the peer's close itself: the block stays whole until the
+// handler returns, and the next block still starts with its own first byte.
+TEST_F(Port, RawBlockInHandOutlivesTheHandlersOwnWaitForTheClose) {
+  std::string data(5000, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 23);
+  peers::ScriptedServer server;
+  server.Accept().Gate(1).Send(data).Close().Start();
+  Aim(port, server.port());
+  port.StopAtLine = false;
+  ASSERT_EQ(0, port.ConnectAndWait());
+  int nested = -1;
+  std::string given, after;
+  port.onData = [&] {
+    if (port.pieces.size() != 1) return;
+    char* held = const_cast<char*>(port.inHand);
+    given.assign(held, port.inHandLength);
+    held[given.size()] = '\0';
+    nested = port.WaitForDisconnect();
+    after.assign(held, given.size());
+  };
+  server.Open(1);
+  ASSERT_TRUE(PumpUntil(port, [&] { return port.CountPrefix("disconnected") == 1; }));
+  EXPECT_EQ(0, nested);
+  EXPECT_TRUE(given == after) << "the block in hand changed under its handler";
+  std::string joined;
+  for (const auto& p : port.pieces) joined += p.substr(0, p.rfind('|'));
+  EXPECT_TRUE(joined == data);
 }
 
 TEST_F(Port, SendWhileNotConnected) {

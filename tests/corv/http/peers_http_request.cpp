@@ -17,15 +17,17 @@ using peers::HttpCapture;
 
 const std::string kAgent = "User-Agent: Corvane HTTP/S Control\r\n";
 
+std::string Host(const HttpCapture& cap) { return "Host: 127.0.0.1:" + std::to_string(cap.port()) + "\r\n"; }
+
 TEST(HTTPRequestBytes, GetAndHead) {
   HttpCapture cap;
   Engine e;
   ASSERT_EQ(e.Get(cap.Url("/a/b?c=d")), 0) << e.Error();
-  EXPECT_EQ(cap.NextRequest(), "GET /a/b?c=d HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAgent + "\r\n");
+  EXPECT_EQ(cap.NextRequest(), "GET /a/b?c=d HTTP/1.0\r\n" + Host(cap) + kAgent + "\r\n");
   EXPECT_EQ(e.Data(), "ok");
   e.http.SetURL(cap.Url("").c_str(), false);
   ASSERT_EQ(e.http.DoAction(3), 0) << e.Error();
-  EXPECT_EQ(cap.NextRequest(), "HEAD / HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAgent + "\r\n");
+  EXPECT_EQ(cap.NextRequest(), "HEAD / HTTP/1.0\r\n" + Host(cap) + kAgent + "\r\n");
   e.http.HTTPMethod.SetText("OPTIONS");
   ASSERT_EQ(e.http.DoAction(1), 0) << e.Error();
   EXPECT_EQ(cap.NextRequest().substr(0, 24), "OPTIONS / HTTP/1.0\r\nHost");
@@ -60,7 +62,7 @@ TEST(HTTPRequestBytes, PostWithBodyAndType) {
   e.http.ContentType.SetText("application/x-www-form-urlencoded");
   ASSERT_EQ(e.http.DoAction(2), 0) << e.Error();
   EXPECT_EQ(cap.NextRequest(),
-            "POST /form HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAgent +
+            "POST /form HTTP/1.0\r\n" + Host(cap) + kAgent +
                 "Content-Type: application/x-www-form-urlencoded\r\n"
                 "Content-Length: 13\r\n\r\nf=sl1&s=A%20B");
   EXPECT_EQ(e.sink.Count("StartTransfer 0"), 1);
@@ -70,7 +72,7 @@ TEST(HTTPRequestBytes, PostWithBodyAndType) {
   Engine empty;
   empty.http.SetURL(cap.Url("/form").c_str(), false);
   ASSERT_EQ(empty.http.DoAction(2), 0) << empty.Error();
-  EXPECT_EQ(cap.NextRequest(), "POST /form HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAgent +
+  EXPECT_EQ(cap.NextRequest(), "POST /form HTTP/1.0\r\n" + Host(cap) + kAgent +
                                    "Content-Length: 0\r\n\r\n");
   EXPECT_EQ(empty.sink.Count("StartTransfer 0"), 0);
 }
@@ -86,7 +88,7 @@ TEST(HTTPRequestBytes, PutSendsPostDataThenTheAttachedFile) {
   e.http.PostData.SetText("head:");
   e.http.AttachedFile.SetText(file.c_str());
   ASSERT_EQ(e.http.DoAction(5), 0) << e.Error();
-  EXPECT_EQ(cap.NextRequest(), "PUT /up HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAgent +
+  EXPECT_EQ(cap.NextRequest(), "PUT /up HTTP/1.0\r\n" + Host(cap) + kAgent +
                                    "Content-Length: 40005\r\n\r\nhead:" + content);
   // Progress after every file chunk: 16384, 32768 and the rest (counted modulo 65536).
   ASSERT_GE(e.sink.sent.size(), 3u);
@@ -152,7 +154,7 @@ TEST(HTTPRequestBytes, AbsoluteTargetAndProxyCredentialsToAProxy) {
   e.http.SetURL("http://quotes.test:8080/d/quotes.csv?s=A", false);
   ASSERT_EQ(e.http.DoAction(1), 0) << e.Error();
   EXPECT_EQ(proxy.NextRequest(),
-            "GET http://quotes.test:8080/d/quotes.csv?s=A HTTP/1.0\r\nHost: quotes.test\r\n"
+            "GET http://quotes.test:8080/d/quotes.csv?s=A HTTP/1.0\r\nHost: quotes.test:8080\r\n"
             "Proxy-Authorization: Basic cHU6cHA=\r\n" + kAgent + "\r\n");
   EXPECT_EQ(std::string(e.http.Firewall.FirewallUser.Text()), "pu");
 }
@@ -183,8 +185,8 @@ TEST(HTTPRequestBytes, RedirectWithoutLocationAsksForTheRootOfTheSameServer) {
   // Every answer is the same 302, so the bound ends it.
   EXPECT_EQ(e.Get(cap.Url("/start?x")), HTTP_STATUS_FAILED);
   EXPECT_EQ(e.Error(), "302 Found");
-  EXPECT_EQ(cap.NextRequest(), "GET /start?x HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAgent + "\r\n");
-  EXPECT_EQ(cap.NextRequest(), "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAgent + "\r\n");
+  EXPECT_EQ(cap.NextRequest(), "GET /start?x HTTP/1.0\r\n" + Host(cap) + kAgent + "\r\n");
+  EXPECT_EQ(cap.NextRequest(), "GET / HTTP/1.0\r\n" + Host(cap) + kAgent + "\r\n");
   EXPECT_EQ(cap.Connections(), static_cast<int>(CHTTP::kMaxRedirects) + 1);
   EXPECT_EQ(std::string(e.http.URLServer.Text()), "127.0.0.1");
   EXPECT_EQ(e.http.URLPort, cap.port());
@@ -330,7 +332,7 @@ TEST(HTTPResponseParsing, HandlerExceptionLeavesTheEngineUsable) {
   };
   EXPECT_THROW(e.Get(cap.Url("/")), std::runtime_error);
   EXPECT_EQ(e.http.Action, 0);
-  EXPECT_FALSE(e.http.InRead);
+  EXPECT_FALSE(e.http.ReadPassRunning());
   e.sink.then = nullptr;
   e.sink.body.clear();
   ASSERT_EQ(e.Get(cap.Url("/")), 0) << e.Error();

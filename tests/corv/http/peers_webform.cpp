@@ -15,7 +15,9 @@ namespace {
 using peers::HttpCapture;
 using webformtest::Engine;
 
-const std::string kHead = "Host: 127.0.0.1\r\nUser-Agent: Corvane HTTP/S Control\r\n";
+std::string Head(const HttpCapture& cap) {
+  return "Host: 127.0.0.1:" + std::to_string(cap.port()) + "\r\nUser-Agent: Corvane HTTP/S Control\r\n";
+}
 
 void QuoteForm(Engine& e) {
   e.Add("f", "sl1d1t1c1ohgv");
@@ -28,7 +30,7 @@ TEST(WebFormRequestBytes, URLEncodedPost) {
   Engine e;
   QuoteForm(e);
   ASSERT_EQ(e.SubmitTo(cap.Url("/d/quotes.csv")), 0) << e.Error();
-  EXPECT_EQ(cap.NextRequest(), "POST /d/quotes.csv HTTP/1.0\r\n" + kHead +
+  EXPECT_EQ(cap.NextRequest(), "POST /d/quotes.csv HTTP/1.0\r\n" + Head(cap) +
                                    "Content-Type: application/x-www-form-urlencoded\r\n"
                                    "Content-Length: 35\r\n\r\nf=sl1d1t1c1ohgv&e=.csv&s=MSFT%20IBM");
   EXPECT_EQ(e.form.Busy, 0);
@@ -37,7 +39,7 @@ TEST(WebFormRequestBytes, URLEncodedPost) {
   ASSERT_EQ(e.form.Reset(), 0);
   e.Add("a", "1");
   ASSERT_EQ(e.SubmitTo(cap.Url("/r")), 0) << e.Error();
-  EXPECT_EQ(cap.NextRequest(), "POST /r HTTP/1.0\r\n" + kHead + "Content-Length: 3\r\n\r\na=1");
+  EXPECT_EQ(cap.NextRequest(), "POST /r HTTP/1.0\r\n" + Head(cap) + "Content-Length: 3\r\n\r\na=1");
 }
 
 TEST(WebFormRequestBytes, MultipartPost) {
@@ -52,7 +54,7 @@ TEST(WebFormRequestBytes, MultipartPost) {
   const std::string body = "--" + b + "\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nsl1d1t1c1ohgv\r\n--" +
                            b + "\r\nContent-Disposition: form-data; name=\"s\"\r\n\r\n" +
                            std::string("A\0\xff", 3) + "\r\n--" + b + "--\r\n";
-  EXPECT_EQ(cap.NextRequest(), "POST /m HTTP/1.0\r\n" + kHead + "Content-Type: multipart/form-data; boundary=\"" +
+  EXPECT_EQ(cap.NextRequest(), "POST /m HTTP/1.0\r\n" + Head(cap) + "Content-Type: multipart/form-data; boundary=\"" +
                                    b + "\"\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
   // The submitted type and body stay in the engine.
   EXPECT_EQ(e.PostData(), body);
@@ -63,14 +65,14 @@ TEST(WebFormRequestBytes, QueryStringGets) {
   Engine e;
   e.form.SetEncoding(kWebFormQueryString);
   ASSERT_EQ(e.SubmitTo(cap.Url("/q")), 0) << e.Error();
-  EXPECT_EQ(cap.NextRequest(), "GET /q? HTTP/1.0\r\n" + kHead + "\r\n");
+  EXPECT_EQ(cap.NextRequest(), "GET /q? HTTP/1.0\r\n" + Head(cap) + "\r\n");
   e.Add("a", "1");
   e.Add("b", "x y");
   ASSERT_EQ(e.SubmitTo(cap.Url("/q")), 0) << e.Error();
-  EXPECT_EQ(cap.NextRequest(), "GET /q?a=1&b=x%20y HTTP/1.0\r\n" + kHead + "\r\n");
+  EXPECT_EQ(cap.NextRequest(), "GET /q?a=1&b=x%20y HTTP/1.0\r\n" + Head(cap) + "\r\n");
   // Without setting the URL again the query is appended to the last one.
   ASSERT_EQ(e.form.DoAction(kWebFormSubmit), 0) << e.Error();
-  EXPECT_EQ(cap.NextRequest(), "GET /q?a=1&b=x%20y?a=1&b=x%20y HTTP/1.0\r\n" + kHead + "\r\n");
+  EXPECT_EQ(cap.NextRequest(), "GET /q?a=1&b=x%20y?a=1&b=x%20y HTTP/1.0\r\n" + Head(cap) + "\r\n");
   EXPECT_EQ(e.URL(), cap.Url("/q?a=1&b=x%20y?a=1&b=x%20y"));
   EXPECT_EQ(e.PostData(), "");
 

@@ -122,7 +122,7 @@ TEST(HTTPHead, DirectGetWithEveryHeaderInOrder) {
   r.Cookies.Append("two");
   EXPECT_EQ(Head(r),
             "GET /path?q HTTP/1.0\r\n"
-            "Host: host.test\r\n"
+            "Host: host.test:8080\r\n"
             "Authorization: Basic dTpw\r\n"
             "Accept: */*\r\n"
             "From: me@host.test\r\n"
@@ -145,7 +145,7 @@ TEST(HTTPHead, ThroughProxyNamesSchemeServerAndOtherPort) {
             "Proxy-Authorization: Basic cHU6cHA=\r\n"
             "User-Agent: Corvane HTTP/S Control\r\n");
   ASSERT_EQ(r.SetURL("https://host.test/y", false), 0);
-  EXPECT_EQ(Head(r).substr(0, 38), "GET https://host.test:443/y HTTP/1.0\r\n");
+  EXPECT_EQ(Head(r).substr(0, 55), "GET https://host.test:443/y HTTP/1.0\r\nHost: host.test\r\n");
 }
 
 TEST(HTTPHead, OtherHeadersWithOwnHostEndInOneCRLF) {

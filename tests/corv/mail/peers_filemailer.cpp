@@ -1,11 +1,15 @@
 // The file mailer component against a real mail server (aiosmtpd): plain and multipart
 // messages as Python's email package reads them, encoded-word headers, AUTH LOGIN accepted
-// and refused, a refused connection, the busy rule and the trail events.
+// and refused, a refused connection, the busy rule, the trail events, and a handler's
+// interrupt, throw, nested send or change at every event point of a send.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -131,20 +135,29 @@ TEST(FileMailerPeers, BareLineEndsOfTextAndHeadersArriveAsLineBreaks) {
   Prepare(m, server);
   m.From = "sender@x.org";
   m.SendTo = "a@x.org";
-  m.OtherHeaders = "X-A: 1\nX-B: 2\r";
   m.MessageText = "one\n.two\rthree";
-  m.Send();
-  ASSERT_EQ(1, server.Count()) << server.log();
-  EXPECT_NE(std::string::npos, server.Message(1).find("X-A: 1\r\nX-B: 2\r\n")) << server.Message(1);
-  EXPECT_NE(std::string::npos, Check(server.folder() + "/1.eml").find("body: b'one\\r\\n.two\\r\\nthree\\r\\n'"));
-  // Multipart: the text part the same; the file keeps its bytes, bare line ends and all.
-  m.AddAttachment(bin.c_str());
-  m.Send();
-  ASSERT_EQ(2, server.Count()) << server.log();
-  const std::string out = Check(server.folder() + "/2.eml", {bin});
-  EXPECT_NE(std::string::npos, out.find("text=b'one\\r\\n.two\\r\\nthree'")) << out;
-  EXPECT_NE(std::string::npos, out.find("name=raw.bin equal=yes")) << out;
-  EXPECT_NE(std::string::npos, server.Message(2).find("X-A: 1\r\nX-B: 2\r\nMIME-Version: 1.0")) << server.Message(2);
+  int n = 0;
+  // However the caller's lines end, the header block ends with one line end: the text is not
+  // pushed down by a blank line, and the MIME lines stay headers.
+  for (const std::string end : {"\r", "\n\n", "\r\n\n", "\r\r", "\r\n\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(end));
+    m.OtherHeaders = ("X-A: 1\nX-B: 2" + end).c_str();
+    m.AttachmentCount = 0;
+    m.Send();
+    ASSERT_EQ(++n, server.Count()) << server.log();
+    EXPECT_NE(std::string::npos, server.Message(n).find("X-A: 1\r\nX-B: 2\r\n\r\none")) << server.Message(n);
+    EXPECT_NE(std::string::npos, Check(server.folder() + "/" + std::to_string(n) + ".eml")
+                                     .find("body: b'one\\r\\n.two\\r\\nthree\\r\\n'"));
+    // Multipart: the text part the same; the file keeps its bytes, bare line ends and all.
+    m.AddAttachment(bin.c_str());
+    m.Send();
+    ASSERT_EQ(++n, server.Count()) << server.log();
+    const std::string out = Check(server.folder() + "/" + std::to_string(n) + ".eml", {bin});
+    EXPECT_NE(std::string::npos, out.find("multipart: yes")) << out;
+    EXPECT_NE(std::string::npos, out.find("text=b'one\\r\\n.two\\r\\nthree'")) << out;
+    EXPECT_NE(std::string::npos, out.find("name=raw.bin equal=yes")) << out;
+    EXPECT_NE(std::string::npos, server.Message(n).find("X-A: 1\r\nX-B: 2\r\nMIME-Version: 1.0")) << server.Message(n);
+  }
 }
 
 TEST(FileMailerPeers, JapaneseHeadersDecodeAsTheyWereSet) {
@@ -173,6 +186,23 @@ TEST(FileMailerPeers, JapaneseHeadersDecodeAsTheyWereSet) {
   // The text goes in ISO-2022-JP without a charset header of the component's own.
   EXPECT_NE(std::string::npos, server.Message(1).find("\x1b$BF|K\\8l\x1b(B")) << server.Message(1);
   EXPECT_EQ(1, m.CharsetMode());
+
+  // Set by a handler during a send, Japanese text is converted as ever: a send leaves
+  // CharsetMode as it is.
+  long during = -1;
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+    if (code != 0 || d.str() != "QUIT") return;
+    during = m.CharsetMode();
+    m.Subject = nihongo.c_str();
+    m.MessageText = (nihongo + "!").c_str();
+  };
+  m.Send();
+  EXPECT_EQ(1, during);
+  m.OnPITrail = nullptr;
+  m.Send();
+  ASSERT_EQ(3, server.Count()) << server.log();
+  EXPECT_NE(std::string::npos, Check(server.folder() + "/3.eml").find("Subject: " + utf8 + "\n"));
+  EXPECT_NE(std::string::npos, server.Message(3).find("\x1b$BF|K\\8l\x1b(B!")) << server.Message(3);
 }
 
 TEST(FileMailerPeers, LoginAcceptedAndRefused) {
@@ -211,6 +241,16 @@ TEST(FileMailerPeers, LoginAcceptedAndRefused) {
   EXPECT_EQ("AUTH LOGIN", sent[1]);
   EXPECT_EQ("YWxpY2U=", sent[2]);
   EXPECT_EQ("czNjcmV0", sent[3]);
+
+  // A longer password set at the password prompt is for the next login: this one goes on
+  // with the password it began with.
+  int prompts = 0;
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) {
+    if (code == 1 && d.str().compare(0, 4, "334 ") == 0 && ++prompts == 2)
+      m.WinsockPath = ("*Password=" + std::string(200, 'p')).c_str();
+  };
+  m.Send();
+  EXPECT_EQ(2, server.Count()) << server.log();
 }
 
 TEST(FileMailerPeers, RefusedConnectionRaisesAndReportsAnError) {
@@ -247,12 +287,24 @@ TEST(FileMailerPeers, NestedSendIsBusyAndTheRunningSendGoesOn) {
     if (code != 0 || d.str() != "DATA") return;
     during = m.Action();
     nested = Raised([&] { m.Action = filemailerSend; });
+    // For the next message: this one goes out as it was when the send began.
+    m.From = "c@x.org";
+    m.SendTo = "d@y.org";
+    m.Subject = "later";
   };
   m.Send();
   EXPECT_EQ(filemailerSend, during);
   EXPECT_EQ(166, nested.Code);
   EXPECT_EQ("166: Busy performing current action.", nested.Message.str());
-  EXPECT_EQ(1, server.Count());
+  ASSERT_EQ(1, server.Count());
+  EXPECT_EQ(std::vector<std::string>({"a@x.org", "b@y.org"}), server.Envelope(1));
+  EXPECT_EQ("To: b@y.org\nFrom: a@x.org\nmultipart: no\nbody: b'body\\r\\n'\n", Check(server.folder() + "/1.eml"));
+  m.OnPITrail = nullptr;
+  m.Send();
+  ASSERT_EQ(2, server.Count());
+  EXPECT_EQ(std::vector<std::string>({"c@x.org", "d@y.org"}), server.Envelope(2));
+  EXPECT_EQ("To: d@y.org\nFrom: c@x.org\nSubject: later\nmultipart: no\nbody: b'body\\r\\n'\n",
+            Check(server.folder() + "/2.eml"));
 }
 
 // An interrupt from any handler ends the send with 301 "Interrupted" and sends nothing more:
@@ -411,5 +463,171 @@ TEST(FileMailerPeers, TheTemporaryMessageFileIsRemovedAfterEverySend) {
   EXPECT_EQ(170, e.Code);
   EXPECT_EQ("170: Can't create temp file.", e.Message.str());
 }
+
+}  // namespace
+
+namespace {
+
+// Every event a send raises is a point where a handler may stop it, throw, or start another
+// send. One run finds the points; then, for each point, a run acts there, and the next send
+// on the same component must arrive exactly once, with no temporary file left and no wait
+// that only the time-out ends. The sends succeed, or (kRefused) fail at their recipient. A
+// handler that changes the message (kChange) changes the next one: this one goes as it began.
+enum class Variant { kPlain, kFiles, kLogin, kRefused };
+enum class Act { kInterrupt, kThrow, kNested, kChange };
+
+class FileMailerPoints : public testing::TestWithParam<std::tuple<Variant, Act>> {};
+
+TEST_P(FileMailerPoints, TheNextSendArrivesExactlyOnce) {
+  const auto [variant, act] = GetParam();
+  SmtpServer::Options o;
+  if (variant == Variant::kLogin) {
+    o.user = "alice";
+    o.password = "s3cret";
+    o.requireAuth = true;
+  }
+  SmtpServer server(o);
+  peers::TempDir files("tavlin-mail-files");
+  peers::TempDir temp("tavlin-mail-temp");
+  TempFolder folder(temp.path());
+  TcorvFileMailer m(nullptr);
+  Addressed(m, server);
+  m.Timeout = 5;  // a stop that only the time-out ends shows as a run past the bound
+  const bool refused = variant == Variant::kRefused;
+  const AnsiString to = refused ? "x@refused.test" : "b@y.org";
+  const std::string a = files.Write("a.txt", "text\r\n.line\r\n"), b = files.Write("b.bin", std::string(3000, '\x93'));
+  auto message = [&](const std::string& text) {
+    m.SendTo = to;
+    m.Cc = "";
+    m.BCc = "gone@refused.test";  // an Error event
+    m.Subject = "as began";
+    m.OtherHeaders = "X-As: began";
+    m.MessageText = text.c_str();
+    m.AttachmentCount = 0;
+    if (variant == Variant::kFiles) {
+      m.AddAttachment(a.c_str());
+      m.AddAttachment(b.c_str());
+    }
+  };
+  if (variant == Variant::kLogin) {
+    m.WinsockPath = "*User=alice";
+    m.WinsockPath = "*Password=s3cret";
+  }
+  std::function<void(const std::string&)> at;
+  m.OnPITrail = [&](TObject*, int code, AnsiString& d) { at("PITrail " + std::to_string(code) + " " + d.str()); };
+  m.OnError = [&](TObject*, int code, AnsiString& d) { at("Error " + std::to_string(code) + " " + d.str()); };
+  m.OnStartTransfer = [&](TObject*) { at("StartTransfer"); };
+  m.OnTransfer = [&](TObject*, long) { at("Transfer"); };
+  m.OnEndTransfer = [&](TObject*) { at("EndTransfer"); };
+  // How many stored messages hold the text.
+  auto arrived = [&](const std::string& text) {
+    int n = 0;
+    for (int i = 1; i <= server.Count(); ++i) n += server.Message(i).find(text + "\r\n") != std::string::npos;
+    return n;
+  };
+
+  std::vector<std::string> points;
+  at = [&](const std::string& e) { points.push_back(e); };
+  message("first");
+  EXPECT_EQ(refused ? 161 : -1, Raised([&] { m.Send(); }).Code);
+  ASSERT_EQ(refused ? 0 : 1, server.Count()) << server.log();
+  ASSERT_GE(points.size(), 15u);
+
+  struct Stop {};
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    SCOPED_TRACE(std::to_string(i) + ": " + points[i]);
+    // The point is the k-th event with its text.
+    const long k = std::count(points.begin(), points.begin() + static_cast<long>(i) + 1, points[i]);
+    long seen = 0;
+    bool acted = false;
+    int nested = -1;
+    at = [&](const std::string& e) {
+      if (acted || e != points[i] || ++seen != k) return;
+      acted = true;
+      if (act == Act::kInterrupt) m.Interrupt();
+      if (act == Act::kThrow) throw Stop{};
+      if (act == Act::kNested) nested = Raised([&] { m.Send(); }).Code;
+      if (act == Act::kChange) {
+        m.SendTo = "b@y.org";
+        m.BCc = "";
+        m.Cc = "c@y.org";
+        m.Subject = "changed";
+        m.OtherHeaders = "X-As: changed";
+        m.MessageText = ("changed " + std::to_string(i)).c_str();
+        m.AttachmentCount = 0;
+      }
+    };
+    const std::string text = "point " + std::to_string(i);
+    message(text);
+    int code = 0;
+    bool stopped = false;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      m.Send();
+    } catch (const ECORVCore& e) {
+      code = e.Code;
+    } catch (const Stop&) {
+      stopped = true;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_TRUE(acted);
+    if (act == Act::kInterrupt) {
+      EXPECT_TRUE(code == 0 || code == 301 || (refused && code == 161)) << code;
+    }
+    if (act == Act::kThrow) {
+      EXPECT_TRUE(stopped);
+    }
+    if (act == Act::kNested || act == Act::kChange) {
+      EXPECT_EQ(act == Act::kNested ? 166 : -1, nested);
+      EXPECT_EQ(refused ? 161 : 0, code);
+    }
+    // Never twice; once when the send reported success.
+    const int copies = arrived(text);
+    EXPECT_LE(copies, 1);
+    if (code == 0 && !stopped) {
+      EXPECT_EQ(1, copies);
+    }
+    EXPECT_EQ(filemailerIdle, m.Action());
+    EXPECT_EQ(-1, m.SocketHandle());
+    EXPECT_EQ("", Listing(temp.path()));
+
+    if (copies) {
+      EXPECT_EQ(std::string::npos, server.Message(server.Count()).find("changed"));
+      EXPECT_EQ(std::vector<std::string>({"a@x.org", "b@y.org"}), server.Envelope(server.Count()));
+    }
+
+    at = [](const std::string&) {};
+    const int before = server.Count();
+    if (act == Act::kChange) {
+      // The handler's message, as it set it.
+      EXPECT_NO_THROW(m.Send());
+      EXPECT_EQ(before + 1, server.Count());
+      EXPECT_EQ(1, arrived("changed " + std::to_string(i)));
+      EXPECT_NE(std::string::npos, server.Message(server.Count()).find("X-As: changed"));
+      EXPECT_EQ(std::vector<std::string>({"a@x.org", "b@y.org", "c@y.org"}), server.Envelope(server.Count()));
+      if (HasFailure()) break;
+      continue;
+    }
+    const std::string next = "next " + std::to_string(i);
+    m.MessageText = next.c_str();
+    m.SendTo = "b@y.org";
+    EXPECT_NO_THROW(m.Send());
+    EXPECT_EQ(before + 1, server.Count());
+    EXPECT_EQ(1, arrived(next));
+    EXPECT_EQ("", Listing(temp.path()));
+    if (HasFailure()) break;  // one point's report is enough
+  }
+}
+
+std::string PointsName(const testing::TestParamInfo<std::tuple<Variant, Act>>& info) {
+  static const char* const variants[] = {"Plain", "Files", "Login", "Refused"};
+  static const char* const acts[] = {"Interrupt", "Throw", "Nested", "Change"};
+  return std::string(variants[int(std::get<0>(info.param))]) + acts[int(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(Mailer, FileMailerPoints,
+                         testing::Combine(testing::Values(Variant::kPlain, Variant::kFiles, Variant::kLogin, Variant::kRefused),
+                                          testing::Values(Act::kInterrupt, Act::kThrow, Act::kNested, Act::kChange)),
+                         PointsName);
 
 }  // namespace

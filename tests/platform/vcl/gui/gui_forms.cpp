@@ -9,11 +9,18 @@
 #include <QPushButton>
 #include <QTableView>
 #include <cstdio>
+#include <malloc.h>
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizer's allocator: mallinfo2() does not see it.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "gui_env.h"
+#include "platform/vcl/gui/qtbridge.h"
 
 VCL_DECLARE_FORM(TestSampleForm)
 
@@ -242,6 +249,45 @@ TEST(Forms, ButtonClickRunsWhileDisabled) {
   delete f;
 }
 
+// A caption of megabytes (a price field as received) was laid out whole, hidden or not: seconds
+// of a core and hundreds of MB. It is shown from its start, as a grid cell draws it.
+TEST(Forms, HugeLabelCaptionIsShownShortened) {
+  auto* f = new TSampleForm(nullptr);
+  const std::string huge = std::string(10u << 20, '7') + "8";
+  f->Label1->Visible = false;
+  f->Label1->Caption = AnsiString(huge);
+  EXPECT_EQ(f->Label1->Caption().str(), huge);
+  auto* label = static_cast<QLabel*>(f->Label1->Widget());
+  EXPECT_EQ(label->text(), QString(4096, '7') + QChar(0x2026));
+  f->Label1->Caption = "&Last";
+  EXPECT_EQ(label->text(), "Last");
+  delete f;
+}
+
+// The text of a disabled button was drawn in the font's colour, exactly as when enabled.
+TEST(Forms, DisabledButtonTextIsGreyed) {
+  auto* f = new TSampleForm(nullptr);
+  QWidget* w = f->bGo->Widget();
+  const QColor ink = vcl::detail::ToQColor(f->bGo->Font->FColor());
+  // Pixels of the font's colour or close to it (the glyphs' edges are blended).
+  auto inked = [w, ink] {
+    const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x) {
+        const QColor p(img.pixel(x, y));
+        n += std::abs(p.red() - ink.red()) + std::abs(p.green() - ink.green()) + std::abs(p.blue() - ink.blue()) < 96;
+      }
+    return n;
+  };
+  EXPECT_GT(inked(), 10);
+  f->bGo->Enabled = false;
+  EXPECT_EQ(inked(), 0);
+  f->bGo->Enabled = true;
+  EXPECT_GT(inked(), 10);
+  delete f;
+}
+
 TEST(Forms, GridKeepsCellsOfHiddenRows) {
   auto* f = new TSampleForm(nullptr);
   TStringGrid* g = f->sgQuotes;
@@ -275,6 +321,55 @@ TEST(Forms, GridKeepsCellsOfHiddenRows) {
   g->ColWidths[2] = 100;
   EXPECT_EQ(table->columnWidth(2), 100);
   EXPECT_EQ(static_cast<int>(g->ColWidths[3]), 64);
+  delete f;
+}
+
+// Writing one cell far beyond the grid took a row slot for every row before it (458 MB for
+// row 20,000,000), and rows emptied kept their storage.
+TEST(Forms, GridCellsCostWhatTheyHold) {
+  auto* f = new TSampleForm(nullptr);
+  TStringGrid* g = f->sgQuotes;
+  g->ColCount = 9;
+  auto inUse = [] {
+#ifdef __SANITIZE_ADDRESS__
+    return static_cast<long long>(__sanitizer_get_current_allocated_bytes());
+#else
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<long long>(m.uordblks + m.hblkhd);
+#endif
+  };
+  const long long before = inUse();
+  g->Cells[1][20000000] = "far";
+  g->Cells[20000000][1] = "wide";
+  g->Cells[3][1] = "near";
+  EXPECT_LT(inUse() - before, 64 << 10);
+  EXPECT_EQ(g->Cells[1][20000000](), "far");
+  EXPECT_EQ(g->Cells[20000000][1](), "wide");
+  EXPECT_EQ(g->Cells[1][19999999](), "");
+  EXPECT_EQ(g->Cells[19999999][1](), "");
+  // Rows that grow up to a far cell take it in.
+  for (int r = 0; r < 100000; ++r)
+    for (int c = 0; c < 9; ++c) g->Cells[c][r] = "23.45";
+  g->Cells[2000][5] = "x";
+  for (int c = 9; c <= 2000; ++c) g->Cells[c][5] = c == 2000 ? g->Cells[c][5]() + "y" : AnsiString("z");
+  EXPECT_EQ(g->Cells[2000][5](), "xy");
+  const long long shown = inUse() - before;
+  EXPECT_GT(shown, 10 << 20);
+  g->RowCount = 1;  // hidden rows keep their texts, packed
+  EXPECT_EQ(g->Cells[8][99999](), "23.45");
+  EXPECT_EQ(g->Cells[2000][5](), "xy");
+  EXPECT_LT(inUse() - before, shown / 2);
+  g->Cells[7][99999] = "23.46";
+  EXPECT_EQ(g->Cells[7][99999](), "23.46");
+  EXPECT_EQ(g->Cells[8][99999](), "23.45");
+  for (int r = 0; r < 100000; ++r)
+    for (int c = 0; c < 9; ++c) g->Cells[c][r] = "";
+  for (int c = 9; c <= 2000; ++c) g->Cells[c][5] = "";
+  g->Cells[1][20000000] = "";
+  g->Cells[20000000][1] = "";
+  EXPECT_LT(inUse() - before, 64 << 10);  // emptied, the rows are gone
+  EXPECT_EQ(g->Cells[1][20000000](), "");
+  EXPECT_EQ(g->Cells[8][99999](), "");
   delete f;
 }
 
