@@ -420,6 +420,9 @@ struct CAsyncIPPort::PassGuard {
 
 CAsyncIPPort::OwnWait::OwnWait(CAsyncIPPort& port) : port_(port), inPass_(port.Read.inPass) {
   port.Read.inPass = false;
+  // The pass below would read on once the handler returns; the socket reports nothing more
+  // until someone does, so the wait reads on instead.
+  if (inPass_) port.Read.readAsked = true;
   try {
     port.Settle(0);
   } catch (...) {

@@ -69,6 +69,9 @@ int CIPPortMsg::WaitForDisconnect() {
   ClearErrorText();
   if (TakeInterruptRequest()) return CORV_INTERRUPTED;
   DisconnectCode = 0;
+  // Bytes a stopped pass left held are announced by nothing else, and the close comes only
+  // after them.
+  if (AcceptData) SetAcceptData(true);
   OwnWait own(*this);
   // Each condition is checked before the pass sleeps: what has happened posts nothing more.
   for (;;) {

@@ -103,7 +103,7 @@ void CHTTP::Recover() {
   InterruptRequest = false;
   Interrupted = false;
   ProgressRelay = false;
-  CloseSocket();  // also clears the in-read guard
+  CloseSocket();
   LocalFileHandle.Close();
   Lines.Reset();
 }
@@ -346,9 +346,9 @@ int CHTTP::CheckStatus(int code) {
   const int again = Action;
   Action = 0;
   Connect(false);
-  // Interrupted meanwhile (action 0 from a handler, also from the close's own events): no
-  // new connection.
-  if (WaitForDisconnect() == CORV_INTERRUPTED || TakeInterruptRequest()) return CORV_INTERRUPTED;
+  // Interrupted meanwhile (action 0 from a handler, also from the close's own events, or a
+  // request a handler's own pass of the queue already took): no new connection.
+  if (WaitForDisconnect() == CORV_INTERRUPTED || TakeInterruptRequest() || Interrupted) return CORV_INTERRUPTED;
   ++RedirectDepth;
   return RunAction(again);
 }

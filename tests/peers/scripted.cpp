@@ -12,6 +12,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/win32/host.h"
+#include "platform/win32/misc.h"
+#include "platform/win32/user.h"
 #include "tests/peers/process.h"
 
 namespace peers {
@@ -315,5 +318,105 @@ void EchoServer::Main() {
   }
   for (std::size_t i = 2; i < fds.size(); ++i) ::close(fds[i].fd);
 }
+
+struct InlinePeer::State {
+  std::vector<std::string> pieces;
+  End end = End::Close;
+  std::size_t next = 0;
+  std::size_t sent = 0;  // bytes of pieces[next] already sent
+  int listen = -1;
+  int conn = -1;
+  bool ended = false;
+};
+
+namespace {
+
+// Moves the script by one step; false when nothing could be done.
+bool Advance(InlinePeer::State& s) {
+  if (s.conn < 0) {
+    s.conn = ::accept4(s.listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (s.conn < 0) return false;
+  }
+  char sink[4096];
+  while (::recv(s.conn, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
+  if (s.next < s.pieces.size()) {
+    const std::string& piece = s.pieces[s.next];
+    ssize_t k = ::send(s.conn, piece.data() + s.sent, piece.size() - s.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (k <= 0) return false;
+    s.sent += static_cast<std::size_t>(k);
+    if (s.sent == piece.size()) {
+      ++s.next;
+      s.sent = 0;
+    }
+    return true;
+  }
+  if (s.ended) return false;
+  s.ended = true;
+  if (s.end == InlinePeer::End::Stall) {
+    // Far past any time-out; a posted message makes the wait look at the clock.
+    win32::test::SetTickOffset(3600u * 1000u);
+    PostMessageA(nullptr, WM_NULL, 0, 0);
+  } else {
+    if (s.end == InlinePeer::End::Reset) {
+      linger l{1, 0};
+      ::setsockopt(s.conn, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    }
+    ::close(s.conn);
+    s.conn = -1;
+    s.listen = s.listen >= 0 ? (::close(s.listen), -1) : -1;
+  }
+  return true;
+}
+
+class InlineHost final : public win32::Host {
+ public:
+  explicit InlineHost(InlinePeer::State& s) : s_(s), inner_(win32::MakePollHost()) {}
+  void Wait(int timeoutMs) override {
+    fired_ = false;
+    inner_->Wait(0);
+    if (fired_ || timeoutMs == 0) return;
+    // Only a wait that would sleep moves the script; with nothing left to do it sleeps.
+    if (Advance(s_)) {
+      inner_->Wait(0);
+    } else {
+      inner_->Wait(timeoutMs);
+    }
+  }
+  void Wake() override { inner_->Wake(); }
+  int Watch(int fd, short events, win32::FdCallback callback) override {
+    return inner_->Watch(fd, events, [this, callback = std::move(callback)](short revents) {
+      fired_ = true;
+      callback(revents);
+    });
+  }
+  void SetEvents(int watchId, short events) override { inner_->SetEvents(watchId, events); }
+  void Unwatch(int watchId) override { inner_->Unwatch(watchId); }
+
+ private:
+  InlinePeer::State& s_;
+  std::unique_ptr<win32::Host> inner_;
+  bool fired_ = false;
+};
+
+}  // namespace
+
+InlinePeer::InlinePeer(std::vector<std::string> pieces, End end) : state_(std::make_unique<State>()) {
+  state_->pieces = std::move(pieces);
+  state_->end = end;
+  state_->listen = ListenLoopback(&port_);
+  ::fcntl(state_->listen, F_SETFL, ::fcntl(state_->listen, F_GETFL) | O_NONBLOCK);
+  win32::test::SetTickOffset(0);
+  win32::InstallHost(std::make_unique<InlineHost>(*state_));
+}
+
+InlinePeer::~InlinePeer() {
+  win32::InstallHost(win32::MakePollHost());
+  win32::test::SetTickOffset(0);
+  if (state_->conn >= 0) ::close(state_->conn);
+  if (state_->listen >= 0) ::close(state_->listen);
+}
+
+bool InlinePeer::Spent() const { return state_->next == state_->pieces.size(); }
 
 }  // namespace peers

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -96,6 +97,30 @@ class EchoServer {
   int port_ = 0;
   std::string greeting_;
   std::thread thread_;
+};
+
+// A peer played inside the waits of the calling thread, for tests that must cut a stream in
+// the same places on every run: it accepts one connection and sends the next piece each time a
+// wait of the thread would sleep with nothing to do, so each piece arrives on its own. Then it
+// closes, resets, or stalls: keeps the connection and moves the clock past every time-out.
+// While it lives it is the thread's host; sockets made before it are not watched.
+class InlinePeer {
+ public:
+  enum class End { Close, Reset, Stall };
+  InlinePeer(std::vector<std::string> pieces, End end);
+  ~InlinePeer();
+  InlinePeer(const InlinePeer&) = delete;
+  InlinePeer& operator=(const InlinePeer&) = delete;
+
+  int port() const { return port_; }
+  // Every piece has gone out.
+  bool Spent() const;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+  int port_ = 0;
 };
 
 }  // namespace peers

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <functional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "corv/core/Alloc.h"
 #include "tests/corv/core/port_testing.h"
@@ -294,6 +298,131 @@ TEST_F(MessagePort, WaitForLineTakesAHeldLineAtOnceWhileOtherMessagesKeepComing)
   ASSERT_EQ(0, p.WaitForLine());
   EXPECT_EQ("250 held", std::string(p.Reply.Text(), p.Reply.Length()));
   EXPECT_LE(p.passes, 3);
+}
+
+// Every place where a handler may do something unusual in the middle of a delivery, against a
+// peer that cuts its stream at random and ends it in any way, over one port for all runs: what
+// is delivered is always the stream's next bytes, complete when nothing stopped the reading,
+// the bytes in hand stay as they were until their handler returns, every wait ends within its
+// bound, and no read or close of one connection is left for the next.
+TEST_F(MessagePort, EveryHandlerActionAtEveryDeliveryAgainstARandomPeer) {
+  struct Boom {};
+  enum Action { kPump, kOwnLine, kOwnClose, kDisconnect, kInterrupt, kThrow, kActions };
+  struct ModelPort : CIPPortMsg {
+    std::function<void(const char*, WORD, bool)> onData;
+    int OnDataIn(const char* data, WORD length, bool eol) override {
+      onData(data, length, eol);
+      return CIPPortMsg::OnDataIn(data, length, eol);
+    }
+  } p;
+  corvtest::EnsureWinsock();
+  ASSERT_TRUE(p.Init());
+  p.SetTimeout(3);
+  for (unsigned seed = 1; seed <= 1000; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    auto pick = [&](unsigned n) { return static_cast<int>(rng() % n); };
+    const std::string eol = std::vector<std::string>{"", "\n", "\r\n"}[pick(3)];
+    std::string stream;
+    if (eol.empty()) {
+      stream.resize(pick(3) == 0 ? 60000 + pick(150000) : pick(6000));
+      for (char& c : stream) c = static_cast<char>(rng());
+    } else {
+      for (int lines = 1 + pick(12); lines > 0; --lines) {
+        stream.append(pick(5) == 0 ? 2000 + pick(3000) : pick(100), static_cast<char>('a' + pick(26)));
+        if (lines > 1 || pick(3) != 0) stream += eol;
+      }
+    }
+    std::vector<std::string> pieces;
+    const unsigned cut = pick(3) == 0 ? 9000 : 300;
+    for (std::size_t at = 0; at < stream.size();) {
+      const std::size_t n = std::min<std::size_t>(1 + pick(cut), stream.size() - at);
+      pieces.push_back(stream.substr(at, n));
+      at += n;
+    }
+    const auto end = static_cast<peers::InlinePeer::End>(pick(3));
+    const bool stopAtLine = pick(2) == 0;
+
+    std::string delivered;
+    int depth = 0;
+    bool acting = true, stopped = false, closedHere = false, changedInHand = false, slow = false;
+    auto timed = [&](const std::function<int()>& wait) {
+      const auto start = std::chrono::steady_clock::now();
+      const int r = wait();
+      slow = slow || std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1500);
+      return r;
+    };
+    p.onData = [&](const char* data, WORD n, bool lineEnd) {
+      delivered.append(data, n);
+      if (lineEnd) delivered += eol;
+      const std::string copy(data, n);
+      const_cast<char*>(data)[n] = '\0';  // as the engines' events do
+      struct Depth {
+        int& d;
+        ~Depth() { --d; }
+      } nesting{++depth};
+      const int action = !acting || depth > 3 ? kActions : pick(2 * kActions);
+      switch (action) {
+        case kPump:
+          for (int i = 0; i < 3; ++i) p.DoEvents(1, p.Window);
+          break;
+        case kOwnLine:
+          timed([&] { return p.WaitForLine(); });
+          break;
+        case kOwnClose:
+          // With reading stopped after each line, a wait for the close alone could not read on.
+          if (!stopAtLine) timed([&] { return p.WaitForDisconnect(); });
+          break;
+        case kDisconnect:
+          stopped = closedHere = true;
+          p.Disconnect(0);
+          break;
+        case kInterrupt:
+          stopped = true;
+          p.Interrupt();
+          break;
+        case kThrow:
+          throw Boom{};
+        default:
+          break;
+      }
+      changedInHand = changedInHand || copy != std::string(data, n);
+    };
+
+    p.StopAtLine = stopAtLine;
+    ASSERT_EQ(0, p.SetEOL(eol.data(), static_cast<WORD>(eol.size())));
+    {
+      peers::InlinePeer peer(pieces, end);
+      CWsock::ActionScope action(p);
+      Aim(p, peer.port());
+      p.StartTimeout();
+      ASSERT_EQ(0, p.ConnectAndWait());
+      for (int i = 0; i < 5000 && p.Socket != ws::INVALID_SOCKET; ++i) {
+        int r = 0;
+        try {
+          r = timed([&] { return !stopAtLine && pick(3) == 0 ? p.WaitForDisconnect() : p.WaitForLine(); });
+        } catch (Boom&) {
+          continue;
+        }
+        if (r == CORV_INTERRUPTED && std::strcmp(p.GetErrorText(), "Timeout.") == 0) break;
+      }
+      ASSERT_TRUE(end == peers::InlinePeer::End::Stall || p.Socket == ws::INVALID_SOCKET);
+      acting = false;
+      p.Connect(false);
+      EXPECT_TRUE(end == peers::InlinePeer::End::Reset || closedHere || peer.Spent());
+    }
+    EXPECT_FALSE(p.ReadPassRunning());
+    EXPECT_FALSE(p.CloseAsked());
+    EXPECT_FALSE(slow) << "a wait did not see that it had ended";
+    EXPECT_FALSE(changedInHand) << "bytes in hand changed under their handler";
+    ASSERT_LE(delivered.size(), stream.size());
+    ASSERT_TRUE(stream.compare(0, delivered.size(), delivered) == 0) << "not the stream's next bytes";
+    // An orderly close comes after all the data; with reading never stopped, all of it came.
+    if (!stopped && !stopAtLine && end == peers::InlinePeer::End::Close) {
+      EXPECT_EQ(stream.size(), delivered.size());
+    }
+    if (HasFatalFailure() || HasFailure()) return;
+  }
 }
 
 TEST_F(MessagePort, ReplyThatCannotGrowIsReportedAndItsLineEndStillCounts) {

@@ -2,6 +2,7 @@
 // rules and failures that a real server will not produce on demand.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "tests/corv/mail/mail_sink.h"
@@ -255,6 +256,26 @@ TEST(SmtpWire, BusyAndInterruptFromAHandler) {
   EXPECT_EQ(SMTP_BUSY, afterInterrupt);
   EXPECT_EQ(0, e.m.Busy);
   EXPECT_FALSE(e.m.Firewall.IsConnected());
+}
+
+// The server closes after the first line of a greeting, and a trail handler lets the queue run
+// (as a GUI handler does), so the close is handled before the mailer waits for the next line:
+// that wait has nothing left to wait for and ends at once.
+TEST(SmtpWire, CloseInsideAGreetingSeenByATrailHandlerEndsTheSendAtOnce) {
+  ScriptedServer s;
+  s.Accept().Send("220-first line\r\n").Close().Start();
+  Mailer e(s.port());
+  e.Address(e.m.From, "s@x.org");
+  e.Address(e.m.SendTo, "a@x.org");
+  e.m.SetTimeout(3);
+  e.sink.then = [&](const std::string& line) {
+    if (line != "PITrail 1 220-first line") return;
+    for (int i = 0; i < 500 && e.m.Firewall.IsConnected(); ++i) e.m.DoEvents(10, e.m.Window);
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(0, e.m.DoAction(kFileMailerSend));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_NE("Timeout.", e.Error());
 }
 
 }  // namespace
