@@ -82,26 +82,35 @@ Server& Start(Srv which) {
 
 // ---- actions and interventions ----
 
-enum class Act {
-  Download,
-  Resume,
-  Upload,
-  ResumeUpload,
-  Append,
-  List,
-  ListLong,
-  Rename,
-  Delete,
-  MakeDir,
-  RemoveDir,
-  Refused,
-  Logon
+// In the order of the table below.
+// clang-format off
+enum class Act { Download, Resume, Upload, ResumeUpload, Append, List, ListLong, Rename, Delete, MakeDir, RemoveDir,
+                 Refused, Logon };
+// clang-format on
+// What each action runs on: RemoteFile in its folder; LocalFile 'k' a file of the user's that
+// a download writes, 'u' the upload's source; resume: StartByte kStart.
+const struct {
+  const char* name;
+  void (TcorvFTP::*run)();
+  const char* remote;
+  char local;
+  bool resume;
+} kActs[] = {
+    {"download", &TcorvFTP::Download, "data.bin", 'k', false},
+    {"resume", &TcorvFTP::Download, "data.bin", 'k', true},
+    {"upload", &TcorvFTP::Upload, "up.bin", 'u', false},
+    {"resumeupload", &TcorvFTP::Upload, "part.bin", 'u', true},
+    {"append", &TcorvFTP::Append, "app.bin", 'u', false},
+    {"list", &TcorvFTP::ListDirectory, "", 0, false},
+    {"listlong", &TcorvFTP::ListDirectoryLong, "", 0, false},
+    {"rename", &TcorvFTP::RenameFile, "old.txt", 0, false},  // to AltFile new.txt
+    {"delete", &TcorvFTP::DeleteFileA, "gone.txt", 0, false},
+    {"mkdir", &TcorvFTP::MakeDirectory, "made", 0, false},
+    {"rmdir", &TcorvFTP::RemoveDirectoryA, "emptydir", 0, false},
+    {"refused", &TcorvFTP::Download, "missing.bin", 'k', false},
+    {"logon", &TcorvFTP::Logon, "", 0, false},
 };
-const char* Name(Act a) {
-  static const char* n[] = {"download", "resume", "upload", "resumeupload", "append",  "list", "listlong",
-                            "rename",   "delete", "mkdir",  "rmdir",        "refused", "logon"};
-  return n[static_cast<int>(a)];
-}
+const char* Name(Act a) { return kActs[static_cast<int>(a)].name; }
 enum class Step { None, Interrupt, Abort, Throw, Nested };
 const char* Name(Step s) {
   static const char* n[] = {"none", "interrupt", "abort", "throw", "another"};
@@ -357,80 +366,11 @@ class EventPoints : public ::testing::TestWithParam<std::tuple<Srv, bool, Act, S
       });
       if (o.code != 0) r.Problem("set-up", o.Str());
     }
-    f.RemoteFile = "";
-    f.LocalFile = "";
-    switch (act) {
-      case Act::Download:
-      case Act::Resume:
-        f.RemoteFile = "data.bin";
-        f.LocalFile = r.keep.c_str();
-        if (act == Act::Resume) f.StartByte = std::to_string(kStart).c_str();
-        break;
-      case Act::Refused:
-        f.RemoteFile = "missing.bin";
-        f.LocalFile = r.keep.c_str();
-        break;
-      case Act::Upload:
-      case Act::ResumeUpload:
-      case Act::Append:
-        f.RemoteFile = act == Act::Upload ? "up.bin" : act == Act::ResumeUpload ? "part.bin" : "app.bin";
-        f.LocalFile = r.source.c_str();
-        if (act == Act::ResumeUpload) f.StartByte = std::to_string(kStart).c_str();
-        break;
-      case Act::Rename:
-        f.RemoteFile = "old.txt";
-        f.AltFile = "new.txt";
-        break;
-      case Act::Delete:
-        f.RemoteFile = "gone.txt";
-        break;
-      case Act::MakeDir:
-        f.RemoteFile = "made";
-        break;
-      case Act::RemoveDir:
-        f.RemoteFile = "emptydir";
-        break;
-      default:
-        break;
-    }
-  }
-
-  void Perform(TcorvFTP& f) {
-    switch (act) {
-      case Act::Download:
-      case Act::Resume:
-      case Act::Refused:
-        f.Download();
-        break;
-      case Act::Upload:
-      case Act::ResumeUpload:
-        f.Upload();
-        break;
-      case Act::Append:
-        f.Append();
-        break;
-      case Act::List:
-        f.ListDirectory();
-        break;
-      case Act::ListLong:
-        f.ListDirectoryLong();
-        break;
-      case Act::Rename:
-        f.RenameFile();
-        break;
-      case Act::Delete:
-        f.DeleteFileA();
-        break;
-      case Act::MakeDir:
-        f.MakeDirectory();
-        break;
-      case Act::RemoveDir:
-        f.RemoveDirectoryA();
-        break;
-      case Act::Logon:
-        f.Logon();
-        break;
-    }
+    const auto& a = kActs[static_cast<int>(act)];
+    f.RemoteFile = a.remote;
+    f.LocalFile = (a.local == 'k' ? r.keep : a.local == 'u' ? r.source : std::string()).c_str();
+    f.StartByte = a.resume ? std::to_string(kStart).c_str() : "";
+    f.AltFile = "new.txt";
   }
 
   // The folder as the disk has it: "name/" or "name:size", sorted.
@@ -502,7 +442,7 @@ class EventPoints : public ::testing::TestWithParam<std::tuple<Srv, bool, Act, S
     TcorvFTP& f = *r.f;
     const std::vector<std::string> before = DiskListing(r.folder, act == Act::ListLong);
     r.armed = true;
-    const Outcome o = Call(f, kCallBound, r.desc, [&] { Perform(f); });
+    const Outcome o = Call(f, kCallBound, r.desc, [&] { (f.*kActs[static_cast<int>(act)].run)(); });
     r.armed = false;
     f.OnPITrail = nullptr;
     f.OnError = nullptr;
