@@ -367,7 +367,7 @@ int CFTP::SendCommand(const char* name, const char* argument, bool transfer) {
 
 void CFTP::DrainUnsolicited() {
   IdleLine = false;
-  for (int i = 0; i < 100 && !ReplyOwed && !InRead && Firewall.IsConnected(); ++i) {
+  for (int i = 0; i < 100 && !ReplyOwed && !ReadPassRunning() && Firewall.IsConnected(); ++i) {
     // Reads what the socket holds now, without waiting: the server may have sent it between
     // two actions that ran back to back, with no message handled between them.
     Reply.Set(0u);
@@ -758,9 +758,11 @@ void CFTP::Recover() {
   Data.Accepted = false;
   Data.Kind = 0;
   Data.CloseLocalFile();
+  // The control connection first: a server that saw the data connection end first could take
+  // the next logon's connection before it ends the session, and some then lose that one.
+  CloseSocket();
   Data.CloseSocket();
   Data.CloseListener();
-  CloseSocket();
 }
 
 int CFTP::OpenDataConnection() {

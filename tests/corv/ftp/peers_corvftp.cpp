@@ -11,6 +11,8 @@
 #include <type_traits>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "corv/ftp/Corvftp.h"
 #include "tests/peers/dante.h"
 #include "tests/peers/ftp.h"
@@ -359,16 +361,21 @@ TYPED_TEST(CorvFTPServer, HandlerThatThrowsLeavesTheComponentUsable) {
   Log log;
   auto f = this->Make(true, log);
   const std::string data = Pattern(100 * 1000, 7);
-  WriteFileBytes(this->Remote("t.bin"), data);
-  f->RemoteFile = this->Path("t.bin").c_str();
+  mkdir(this->Remote("sub").c_str(), 0777);
+  chmod(this->Remote("sub").c_str(), 0777);
+  WriteFileBytes(this->Remote("sub/t.bin"), data);
+  f->Logon();
+  f->RemotePath = this->Path("sub").c_str();
+  f->RemoteFile = "t.bin";
   struct Stop {};
   f->OnTransfer = [](TObject*, long, char*, unsigned short) { throw Stop{}; };
   EXPECT_THROW(f->Download(), Stop);
   EXPECT_EQ(f->Action(), ftpIdle);
-  // The next action runs normally, on the same or a new connection.
+  // The next action runs normally, on the same or a new connection, in the same folder.
   log.Attach(*f);
   f->Download();
   EXPECT_TRUE(log.body == data);
+  EXPECT_EQ(f->RemotePath().str(), this->Path("sub"));
   f->Logoff();
 }
 
