@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -509,69 +510,61 @@ class EventPoints : public ::testing::TestWithParam<std::tuple<Srv, bool, Act, S
     f.AltFile = "";
     const std::string expectFolder = act == Act::Logon ? "/" : Path(r.folder);  // the login folder
     const std::string got = local.File("check-" + std::to_string(n) + ".bin");
+    std::vector<std::string> trail;
+    f.OnPITrail = [&trail](TObject*, int code, AnsiString& d) {
+      trail.push_back(std::to_string(code) + " " + d.str());
+    };
+    // One follow-up call; its failure or hang is shown with the call's last trail lines.
+    const auto call = [&](const char* what, const std::function<void()>& op) {
+      trail.clear();
+      const Outcome c = Call(f, kStopBound, r.desc + " (" + what + ")", op);
+      if (c.code == 0 && !c.tripped) return true;
+      std::string t;
+      for (std::size_t i = trail.size() > 8 ? trail.size() - 8 : 0; i < trail.size(); ++i) t += " | " + trail[i];
+      r.Problem(what,
+                (c.tripped ? "no return within " + Secs(kStopBound) + ", then ended by the watchdog's interrupt with "
+                           : std::string()) +
+                    c.Str() + "; trail" + t);
+      return false;
+    };
     const auto download = [&] {
       f.RemoteFile = (Path(r.folder) + "/check.bin").c_str();
       f.LocalFile = got.c_str();
-      const Outcome c = Call(f, kStopBound, r.desc + " (check download)", [&] { f.Download(); });
-      if (c.code != 0 || c.tripped)
-        return r.Problem("next download", c.tripped ? "no return within " + Secs(kStopBound) +
-                                                          ", then ended by the watchdog's interrupt with " + c.Str()
-                                                    : c.Str()),
-               false;
+      if (!call("next download", [&] { f.Download(); })) return false;
       const std::string bytes = ReadFileBytes(got);
-      if (bytes != check)
-        return r.Problem("next download", std::to_string(bytes.size()) + " bytes, not the 30000 of the file" +
-                                              (bytes.size() < check.size() && check.compare(check.size() - bytes.size(),
-                                                                                            bytes.size(), bytes) == 0
-                                                   ? " (its tail)"
-                                                   : "")),
-               false;
-      return true;
+      if (bytes == check) return true;
+      const bool tail =
+          bytes.size() < check.size() && check.compare(check.size() - bytes.size(), bytes.size(), bytes) == 0;
+      r.Problem("next download",
+                std::to_string(bytes.size()) + " bytes, not the 30000 of the file" + (tail ? " (its tail)" : ""));
+      return false;
     };
     const auto upload = [&] {
       f.RemoteFile = (Path(r.folder) + "/put.bin").c_str();
       f.LocalFile = local.File("check-up.bin").c_str();
-      const Outcome c = Call(f, kStopBound, r.desc + " (check upload)", [&] { f.Upload(); });
-      if (c.code != 0 || c.tripped)
-        return r.Problem("next upload", c.tripped ? "no return within " + Secs(kStopBound) +
-                                                        ", then ended by the watchdog's interrupt with " + c.Str()
-                                                  : c.Str()),
-               false;
+      if (!call("next upload", [&] { f.Upload(); })) return false;
       const std::string bytes = ReadFileBytes(Disk(r.folder) + "/put.bin");
-      if (bytes != check)
-        return r.Problem("next upload",
-                         "the server holds " + std::to_string(bytes.size()) + " bytes, not the 30000 sent"),
-               false;
-      return true;
+      if (bytes == check) return true;
+      r.Problem("next upload", "the server holds " + std::to_string(bytes.size()) + " bytes, not the 30000 sent");
+      return false;
     };
     const auto folder = [&] {
       std::string pwd;
-      const Outcome c = Call(f, kStopBound, r.desc + " (check folder)", [&] { pwd = f.RemotePath().str(); });
-      if (c.code != 0 || c.tripped)
-        return r.Problem("folder", c.tripped ? "no return within " + Secs(kStopBound) +
-                                                   ", then ended by the watchdog's interrupt with " + c.Str()
-                                             : c.Str()),
-               false;
-      if (pwd != expectFolder)
-        return r.Problem("folder", "RemotePath is \"" + pwd + "\", not \"" + expectFolder + "\""), false;
-      return true;
+      if (!call("folder", [&] { pwd = f.RemotePath().str(); })) return false;
+      if (pwd == expectFolder) return true;
+      r.Problem("folder", "RemotePath is \"" + pwd + "\", not \"" + expectFolder + "\"");
+      return false;
     };
     // Alternate which goes first, so a restart offset left behind shows in either.
     const bool downloadFirst = n % 2 == 0;
     bool ok = downloadFirst ? download() : upload();
     ok = ok && folder();
     ok = ok && (downloadFirst ? upload() : download());
-    if (ok) {
-      f.RemoteFile = Path(r.folder).c_str();
-      const Outcome c = Call(f, kStopBound, r.desc + " (check listing)", [&] { f.ListDirectoryLong(); });
+    f.RemoteFile = Path(r.folder).c_str();
+    if (ok && call("next listing", [&] { f.ListDirectoryLong(); })) {
       std::sort(names.begin(), names.end());
       const std::vector<std::string> want = DiskListing(r.folder, true);
-      if (c.code != 0 || c.tripped)
-        r.Problem("next listing", c.tripped ? "no return within " + Secs(kStopBound) +
-                                                  ", then ended by the watchdog's interrupt with " + c.Str()
-                                            : c.Str());
-      else if (names != want)
-        r.Problem("next listing", "listed " + Join(names) + ", the folder holds " + Join(want));
+      if (names != want) r.Problem("next listing", "listed " + Join(names) + ", the folder holds " + Join(want));
     }
     r.f.reset();
     return o;
