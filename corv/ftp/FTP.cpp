@@ -42,6 +42,7 @@ CFTP::CFTP()
 
 CFTP::~CFTP() {
   Interrupt();
+  ReleaseParked();
   Command.Clear();
   Password.Clear();
   User.Clear();
@@ -330,6 +331,7 @@ int CFTP::ReadReply(bool transfer, bool abor) {
     }
     const char c = line[0];
     if (transfer && (c == '1' || c == '2')) Data.CommandAccepted();
+    if (transfer && c == '1') DataOpening = true;
     if (c == '1') continue;
     if (abor && std::strncmp(line, "426", 3) == 0) continue;
     return 0;
@@ -663,6 +665,7 @@ int CFTP::Logoff() {
   // A session ended on purpose: the next one starts in the login folder.
   FolderTrail.Set(0u);
   FolderOwed = false;
+  ReleaseParked();
   if (!Firewall.IsConnected()) return 0;
   int r = SendCommand("QUIT", nullptr);
   if (r == CORV_INTERRUPTED) {
@@ -706,12 +709,16 @@ int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
     if (r == FTP_REPLY_FAILED) RestPending = false;
   }
   if (!r) {
+    DataOpening = false;
     r = SendCommand(command, Act.RemoteFile, true);
     // The transfer ran: the server has used the offset up.
     if (!r) RestPending = false;
   }
   if (r) return r;
-  while (Data.Connected) {
+  // The final reply may come before the data connection's reports: once the server said it
+  // opens the connection, the transfer ends with that connection's close.
+  while (Data.Connected ||
+         (DataOpening && (Data.Socket != ws::INVALID_SOCKET || Data.ListenSocket != ws::INVALID_SOCKET))) {
     if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
   }
   FlushEvents();
@@ -758,14 +765,28 @@ void CFTP::Recover() {
   Data.Accepted = false;
   Data.Kind = 0;
   Data.CloseLocalFile();
-  // The control connection first: a server that saw the data connection end first could take
-  // the next logon's connection before it ends the session, and some then lose that one.
   CloseSocket();
+  // The data connection stays open, silent, until the next one is set up: a server that saw
+  // it end before the session could give its descriptor to the next logon's connection and
+  // then, ending the old session, stop serving that one (pyftpdlib in active mode does).
+  if (Data.Socket != ws::INVALID_SOCKET) {
+    ReleaseParked();
+    WinsockProcs.WSAAsyncSelect(Data.Socket, Window, 0, 0);
+    Parked = Data.Socket;
+    Data.Socket = ws::INVALID_SOCKET;
+  }
   Data.CloseSocket();
   Data.CloseListener();
 }
 
+void CFTP::ReleaseParked() {
+  if (Parked == ws::INVALID_SOCKET) return;
+  WinsockProcs.closesocket(Parked);
+  Parked = ws::INVALID_SOCKET;
+}
+
 int CFTP::OpenDataConnection() {
+  ReleaseParked();
   if (!Act.Passive) {
     int r = Data.Listen(0);
     if (r) return r;

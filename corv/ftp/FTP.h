@@ -219,6 +219,8 @@ class CFTP : public CIPPortMsg {
   int Realign(bool abor, DWORD boundMs);
   // Closes the control connection; the server state that went with it goes too.
   void CloseControl();
+  // Closes the data socket a handler's exception left open.
+  void ReleaseParked();
   int Transfer(std::uint8_t kind, const char* command, bool restart);
   int CheckUpload(int code);
   int SendType(int mode);
@@ -245,9 +247,11 @@ class CFTP : public CIPPortMsg {
   bool Recovering = false;
   bool TypeInStep = false;    // the server's transfer type is TransferMode
   bool FolderOwed = false;    // a new connection is not yet in the component's folder
+  bool DataOpening = false;   // the transfer command got a preliminary reply
   bool IdleLine = false;      // a line that came between actions is partly in the reply
   bool IdleLineReady = false; // a line that came between actions waits for its trail
   DynStr StopLine;            // the first error reply a stopped command got
+  ws::SOCKET Parked = ws::INVALID_SOCKET;  // see Recover
   // The way to the component's folder from the login folder: CWD arguments, each ended by
   // LF (".." for CDUP); an absolute one starts it afresh.
   DynStr FolderTrail;
