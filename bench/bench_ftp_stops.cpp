@@ -227,6 +227,8 @@ void Scripted() {
     for (int timeout : {0, 30})
       for (bool abort : {false, true}) {
         Figure fig;
+        double nextWorst = 0;
+        std::string nextHow;
         for (int round = 0; round < kRounds; ++round) {
           StallServer server(s.kind);
           auto f = Make(server.control.port(), "", "", timeout);
@@ -235,9 +237,23 @@ void Scripted() {
               *f, abort, 0.3, [&] { f->Download(); }, fig.how);
           fig.hung = fig.hung || pending.gaveUp;
           fig.t.push_back(t < 0 ? kGiveUp : t);
+          // The cost must not move to the next action: it runs on the same component.
+          if (s.kind != Stall::Silent) {
+            f->Timeout = 5;
+            const auto t0 = Clock::now();
+            try {
+              f->Command = "NOOP";
+              nextHow = f->LastReply().str();
+            } catch (const ECORVCore& e) {
+              nextHow = e.Message.str();
+            }
+            nextWorst = std::max(nextWorst, Since(t0));
+          }
           f.reset();
           if (t > kStopGoal) break;
         }
+        if (s.kind != Stall::Silent)
+          fig.how += "; the next NOOP worst " + std::to_string(nextWorst).substr(0, 5) + " s, " + nextHow;
         Print(std::string(abort ? "Abort" : "Interrupt") + ", Timeout " + std::to_string(timeout), fig, kStopGoal);
       }
   }
