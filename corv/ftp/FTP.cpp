@@ -766,10 +766,11 @@ void CFTP::Recover() {
   Data.Kind = 0;
   Data.CloseLocalFile();
   CloseSocket();
-  // The data connection stays open, silent, until the next one is set up: a server that saw
-  // it end before the session could give its descriptor to the next logon's connection and
-  // then, ending the old session, stop serving that one (pyftpdlib in active mode does).
-  if (Data.Socket != ws::INVALID_SOCKET) {
+  // An active data connection stays open, silent, until the next one is set up: a server that
+  // saw it end before the session could give its descriptor to the next logon's connection
+  // and then, ending the old session, stop serving that one (pyftpdlib does). A passive one
+  // closes at once: the server's passive port may be needed again right away.
+  if (Data.Socket != ws::INVALID_SOCKET && !Act.Passive) {
     ReleaseParked();
     WinsockProcs.WSAAsyncSelect(Data.Socket, Window, 0, 0);
     Parked = Data.Socket;
