@@ -557,30 +557,52 @@ TEST(FTPScripted, SilentGreetingClosesAtTheTimeout) {
 }
 
 TEST(FTPScripted, FieldsSetByAHandlerWhileTheirCommandIsSent) {
-  // The handler replaces the text of the command being sent: the line that goes out is the
-  // one the trail announced.
+  // The handler replaces the text of the command being sent, or the fields of the running
+  // download: the line that goes out is the one the trail announced, and the download goes
+  // on with the file, offset and mode it began with.
   const std::string user(150, 'u');
   const std::string command = "SITE " + std::string(150, 'c');
+  ScriptedServer data;
+  data.Accept().Send("data").Close();
+  data.Start();
   ScriptedServer s;
   s.Accept()
       .Send("220 hi\r\n")
       .Expect("USER " + user + "\r\n")
       .Send("230 in\r\n")
       .Expect(command + "\r\n")
-      .Send("200 ok\r\n");
+      .Send("200 ok\r\n")
+      .Expect("PASV\r\n")
+      .Send(PasvReply(data.port()))
+      .Expect("RETR f\r\n")
+      .Send("150 go\r\n")
+      .Run([&](int) { data.WaitDone(); })
+      .Send("226 sent\r\n");
   s.Start();
+  peers::TempDir dir;
+  const std::string local = dir.File("got.bin"), other = dir.Write("other.bin", "other");
   Engine e;
-  Aim(e, s);
+  AimPassive(e, s, "f");
+  e.ftp.SetLocalFile(local.c_str());
   e.ftp.User.SetText(user.c_str());
   e.sink.then = [&](const std::string& ev) {
-    if (ev.rfind("Trail 0 ", 0) == 0) {
+    if (ev.rfind("Trail ", 0) == 0 || ev == "Start") {
       e.ftp.User.SetText("x");
       e.ftp.Command.SetText("y");
+      e.ftp.SetLocalFile(other.c_str());
+      e.ftp.StartByte.SetText("2");
+      e.ftp.Passive = 0;
     }
   };
   ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
   e.ftp.Command.SetText(command.c_str());
   ASSERT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  e.ftp.SetLocalFile(local.c_str());
+  e.ftp.StartByte.SetText("");
+  e.ftp.Passive = 1;
+  ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(peers::ReadFileBytes(local), "data");
+  EXPECT_EQ(peers::ReadFileBytes(other), "other");
   EXPECT_TRUE(s.WaitDone());
   EXPECT_EQ("", s.failures());
 }
