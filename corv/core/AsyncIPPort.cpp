@@ -71,7 +71,7 @@ bool CAsyncIPPort::Init() {
 }
 
 bool CAsyncIPPort::MayDeliver() const {
-  return AcceptData || (Firewall.FirewallType != fwNone && Firewall.Pending);
+  return AcceptData || Firewall.Pending;
 }
 
 bool CAsyncIPPort::StopRequested() const { return InterruptRequest; }
@@ -450,7 +450,7 @@ bool CAsyncIPPort::DeliverLines(std::uint32_t connection) {
 
 bool CAsyncIPPort::ReceiveAhead(int mode) {
   if (mode == kReadFinal || !Fifo.IsRaw() || Fifo.Count() != 0 || Fifo.Capacity() >= kBulkReceive ||
-      (Firewall.FirewallType != fwNone && Firewall.Pending)) {
+      Firewall.Pending) {
     return false;
   }
   // Without the memory the receive goes into the buffer as before.
@@ -623,7 +623,7 @@ int CAsyncIPPort::ReadPass(int mode) {
       ErrorHook(static_cast<WORD>(code), text);
       return code;
     }
-    if (got > 0 && Firewall.FirewallType != fwNone && Firewall.Pending) {
+    if (got > 0 && Firewall.Pending) {
       return Deliver(block, static_cast<std::uint32_t>(got), false);
     }
     if (got > 0) {

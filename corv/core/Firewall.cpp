@@ -53,7 +53,13 @@ std::int32_t EncodeBase64(const char* text, char* out) {
 }
 
 CFirewall::CFirewall()
-    : Owner(nullptr), FirewallType(fwNone), Socks5Stage(0), Pending(false), FirewallPort(0), FirewallAddr(0) {}
+    : Owner(nullptr),
+      FirewallType(fwNone),
+      Socks5Stage(0),
+      Pending(false),
+      FirewallPort(0),
+      FirewallAddr(0),
+      Negotiating(fwNone) {}
 
 CFirewall::~CFirewall() {
   Reply.Clear();
@@ -148,7 +154,9 @@ void CFirewall::Start(WORD error) {
     return;
   }
   Pending = true;
-  switch (FirewallType) {
+  // The negotiation goes on as it began: a handler may set another type meanwhile.
+  Negotiating = FirewallType;
+  switch (Negotiating) {
     case fwTunnel:
       StartTunnel();
       break;
@@ -262,12 +270,12 @@ void CFirewall::SendSocks5Connect() {
 }
 
 int CFirewall::DataIn(const char* data, WORD length, bool eol) {
-  if (FirewallType == fwNone || !Pending) return Owner->DataInHook(data, length, eol);
+  if (!Pending) return Owner->DataInHook(data, length, eol);
   if (Reply.Append(data, length) != 0) {
     Fail("Out of memory.");
     return 0;
   }
-  switch (FirewallType) {
+  switch (Negotiating) {
     case fwTunnel:
       return TunnelReply(eol);
     case fwSOCKS4:
@@ -316,10 +324,10 @@ int CFirewall::TunnelReply(bool eol) {
   std::uint32_t end = EndOfHeader(text, n);
   if (!end) return 0;
   Pending = false;
-  int r = Owner->ConnectedHook(0);
-  // A far server that speaks first may have sent its greeting in the same segment.
+  // A far server that speaks first may have sent its greeting in the same segment. Held
+  // before the report: a handler of it that waits for that greeting finds it there.
   PutBack(end, false);
-  return r;
+  return Owner->ConnectedHook(0);
 }
 
 void CFirewall::Socks4Reply(bool eol) {
@@ -328,8 +336,8 @@ void CFirewall::Socks4Reply(bool eol) {
   unsigned code = static_cast<unsigned char>(Reply.Text()[1]);
   switch (code) {
     case 90:
-      Owner->ConnectedHook(0);
       PutBack(8, eol);
+      Owner->ConnectedHook(0);
       return;
     case 91:
       Fail("firewall request rejected or failed");
@@ -419,8 +427,8 @@ bool CFirewall::Socks5Step(bool eol) {
         Fail(known);
         return false;
       }
-      Owner->ConnectedHook(0);
       PutBack(need, eol);
+      Owner->ConnectedHook(0);
       return false;
     }
     default:

@@ -64,6 +64,7 @@ class CFirewall {
   DynStr FailureText;
 
  private:
+  BYTE Negotiating;  // the type the pending negotiation began with
   void StartTunnel();
   void StartSocks4();
   void StartSocks5();

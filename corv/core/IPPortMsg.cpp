@@ -42,6 +42,9 @@ int CIPPortMsg::ConnectAndWait() {
   SetAcceptData(false);
   int r = Connect(true);
   if (r) return r;
+  // Called by a handler inside a delivery, the wait reads for itself: a proxy's answer would
+  // otherwise wait for the pass further up the stack, which waits for this handler.
+  OwnWait own(*this);
   for (;;) {
     // A handler that dropped the attempt leaves nothing that could report it.
     if (Socket == ws::INVALID_SOCKET) return CORV_INTERRUPTED;

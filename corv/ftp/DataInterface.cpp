@@ -80,6 +80,10 @@ LRESULT CListeningSocket::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
     if (ListenSocket != ws::INVALID_SOCKET && s == ListenSocket &&
         ws::WSAGETSELECTEVENT(lParam) == ws::FD_ACCEPT) {
       if (Socket != ws::INVALID_SOCKET) Connect(false);
+      if (Socket != ws::INVALID_SOCKET) {
+        // A read pass on the stack put that close off: carried out now, before the handle goes.
+        CAsyncIPPort::OwnWait settle(*this);
+      }
       ws::SOCKET accepted = WinsockProcs.accept(ListenSocket, nullptr, nullptr);
       CloseListener();
       if (accepted == ws::INVALID_SOCKET) {

@@ -60,7 +60,8 @@ int EndHeaderLines(DynStr& headers) {
   std::uint32_t n = headers.Length();
   while (n && (headers.Text()[n - 1] == '\r' || headers.Text()[n - 1] == '\n')) --n;
   if (n < headers.Length() && headers.Set(n)) return CORV_OUT_OF_MEMORY;
-  return headers.EnsureTrailingCRLF();
+  // Line ends alone are no line: ended, they would be the blank line themselves.
+  return n ? headers.EnsureTrailingCRLF() : 0;
 }
 
 CSMTP::CSMTP() : CurrentAction(0), InData(0), MaxHeaderLength(72), TrailLine{}, Ehlo(-1) {}

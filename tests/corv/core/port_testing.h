@@ -23,6 +23,7 @@ class RecordingPort : public CIPPortMsg {
 
   int FireConnected(WORD code, const char* text) override {
     events.push_back("connected " + std::to_string(code) + " " + text);
+    if (onConnected) onConnected();
     return 0;
   }
   int FireDisconnected(WORD code, const char* text) override {
@@ -80,6 +81,8 @@ class RecordingPort : public CIPPortMsg {
   std::function<bool(UINT, WPARAM, LPARAM)> onMessage;
   // Runs after each delivery is recorded (a handler of the data).
   std::function<void()> onData;
+  // Runs after a connect report is recorded.
+  std::function<void()> onConnected;
   // The delivery being handled: valid while onData runs.
   const char* inHand = nullptr;
   WORD inHandLength = 0;

@@ -2,6 +2,7 @@
 // replies cut into pieces, and bytes of the far server that follow the proxy's reply.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
 
@@ -359,6 +360,71 @@ TEST_F(Firewall, TunnelRequestAndAGreetingRightAfterTheEmptyLine) {
   }
 }
 
+// The handler of the connect report waits for the far server's greeting, which came in the
+// proxy's own segment: it is held before the report, not after the handler has waited for it.
+TEST_F(Firewall, ConnectReportsHandlerFindsTheGreetingOfTheProxysSegment) {
+  for (BYTE type : {fwTunnel, fwSOCKS4, fwSOCKS5}) {
+    SCOPED_TRACE(static_cast<int>(type));
+    peers::ScriptedServer proxy;
+    if (type == fwTunnel) {
+      proxy.Accept().Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n").Send("HTTP/1.0 200 ok\r\n\r\n220 hi\r\n");
+    } else if (type == fwSOCKS4) {
+      proxy.Accept().Expect(Bytes({4, 1, 8, 73, 127, 0, 0, 1, 0})).Send(Bytes({0, 90, 0, 0, 0, 0, 0, 0}) + "220 hi\r\n");
+    } else {
+      proxy.Accept().Expect(Bytes({5, 1, 0})).Send(Bytes({5, 0}));
+      proxy.Expect(Bytes({5, 1, 0, 1, 127, 0, 0, 1, 8, 73})).Send(Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0}) + "220 hi\r\n");
+    }
+    proxy.Stall().Start();
+    RecordingPort p;
+    ASSERT_TRUE(p.Init());
+    p.SetTimeout(3);
+    p.StartTimeout();
+    p.Firewall.FirewallType = type;
+    ASSERT_EQ(0, p.Firewall.SetFirewallHost("127.0.0.1"));
+    p.Firewall.FirewallPort = static_cast<WORD>(proxy.port());
+    Aim(p, 2121);
+    ASSERT_EQ(0, p.SetEOL("\r\n", 2));
+    int nested = -1;
+    std::string greeting;
+    p.onConnected = [&] {
+      if (nested != -1) return;
+      nested = p.WaitForLine();
+      greeting.assign(p.Reply.Text(), p.Reply.Length());
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, p.ConnectAndWait());
+    EXPECT_EQ(0, nested);
+    EXPECT_EQ("220 hi", greeting);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  }
+}
+
+// A delivery's handler that closes and connects anew through a proxy: the connect's wait reads
+// the proxy's answer itself instead of leaving it to the pass that waits for the handler.
+TEST_F(Firewall, ConnectThroughAProxyFromInsideADelivery) {
+  peers::ScriptedServer first;
+  first.Accept().Send("one\r\n").Stall().Start();
+  server.Accept().Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n").Send("HTTP/1.0 200 ok\r\n\r\n").Stall().Start();
+  Aim(port, first.port());
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  port.SetTimeout(3);
+  port.StartTimeout();
+  ASSERT_EQ(0, port.ConnectAndWait());
+  int connected = -1;
+  port.onData = [&] {
+    if (connected != -1) return;
+    port.Disconnect(0);
+    port.WaitForDisconnect();
+    Through(fwTunnel);
+    connected = port.ConnectAndWait();
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, port.WaitForLine());
+  EXPECT_EQ(0, connected) << port.GetErrorText();
+  EXPECT_TRUE(port.Firewall.IsConnected());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
 TEST_F(Firewall, TunnelReplySplitAcrossSegments) {
   server.Accept()
       .Expect("CONNECT 127.0.0.1:2121 HTTP/1.0\r\n\r\n")
@@ -535,6 +601,35 @@ TEST_F(Firewall, SettingsAndBase64) {
   EXPECT_STREQ("dXNlcjpwdw==", out);
   EXPECT_EQ(4, EncodeBase64("\xff\xfe\xfd", out));
   EXPECT_STREQ("//79", out);
+}
+
+// A handler that sets another type while a negotiation runs sets it for the next connection:
+// this one was neither judged as the new type nor left waiting for a reply nobody read.
+TEST_F(Firewall, ATypeSetWhileANegotiationRunsIsForTheNextConnection) {
+  server.Accept()
+      .Expect(Bytes({5, 1, 0}))
+      .Gate(1)
+      .Send(Bytes({5, 0}))
+      .Expect(Bytes({5, 1, 0, 1, 127, 0, 0, 1, 8, 73}))
+      .Send(Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0}) + "220 hi\r\n")
+      .Stall()
+      .Start();
+  Through(fwSOCKS5);
+  ASSERT_EQ(0, port.SetEOL("\r\n", 2));
+  port.SetTimeout(3);
+  port.StartTimeout();
+  bool changed = false;
+  port.onMessage = [&](UINT, WPARAM, LPARAM) {
+    if (!changed && port.Firewall.Pending) {
+      changed = true;
+      port.Firewall.FirewallType = fwNone;
+      server.Open(1);
+    }
+    return false;
+  };
+  EXPECT_EQ(0, port.ConnectAndWait());
+  EXPECT_EQ(0, port.WaitForLine());
+  EXPECT_EQ("220 hi", ReplyText());
 }
 
 }  // namespace

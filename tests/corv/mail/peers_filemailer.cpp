@@ -158,6 +158,21 @@ TEST(FileMailerPeers, BareLineEndsOfTextAndHeadersArriveAsLineBreaks) {
     EXPECT_NE(std::string::npos, out.find("name=raw.bin equal=yes")) << out;
     EXPECT_NE(std::string::npos, server.Message(n).find("X-A: 1\r\nX-B: 2\r\nMIME-Version: 1.0")) << server.Message(n);
   }
+  // Headers of line ends alone are no header line: neither a blank line before the text or the
+  // MIME lines, nor a block that replaces the standard one.
+  for (const std::string only : {"\r", "\n", "\n\n", "\r\r"}) {
+    SCOPED_TRACE(testing::PrintToString(only));
+    m.OtherHeaders = only.c_str();
+    m.AttachmentCount = 0;
+    m.Send();
+    ASSERT_EQ(++n, server.Count()) << server.log();
+    EXPECT_NE(std::string::npos, server.Message(n).find("From: sender@x.org\r\n\r\none")) << server.Message(n);
+    m.AddAttachment(bin.c_str());
+    m.Send();
+    ASSERT_EQ(++n, server.Count()) << server.log();
+    EXPECT_NE(std::string::npos, Check(server.folder() + "/" + std::to_string(n) + ".eml", {bin}).find("multipart: yes"));
+    EXPECT_NE(std::string::npos, server.Message(n).find("From: sender@x.org\r\nMIME-Version: 1.0")) << server.Message(n);
+  }
 }
 
 TEST(FileMailerPeers, JapaneseHeadersDecodeAsTheyWereSet) {
