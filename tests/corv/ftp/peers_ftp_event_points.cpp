@@ -14,8 +14,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -146,8 +146,10 @@ struct Watch {
   bool tripped = false;
 };
 Watch watch;
-std::atomic<long long> hardLimit{0};  // steady ns; 0 = no call running
-std::mutex hardMu;
+// Never destroyed: the watchdog thread waits on them until the process ends.
+std::mutex& hardMu = *new std::mutex;
+std::condition_variable& hardCv = *new std::condition_variable;
+Clock::time_point hardLimit{};  // none while no call runs
 std::string hardWhat;
 
 void Tick(HWND, UINT, UINT_PTR, DWORD) {
@@ -166,11 +168,12 @@ void StartWatchdogs() {
   SetTimer(nullptr, 0, 50, Tick);
   // The last resort: a call that even repeated interrupts cannot end.
   std::thread([] {
+    std::unique_lock<std::mutex> lock(hardMu);
     for (;;) {
-      std::this_thread::sleep_for(std::chrono::seconds(1));
-      const long long l = hardLimit.load();
-      if (l && Clock::now().time_since_epoch().count() > l) {
-        const std::lock_guard<std::mutex> lock(hardMu);
+      if (hardLimit == Clock::time_point{}) {
+        hardCv.wait(lock);
+      } else if (hardCv.wait_until(lock, hardLimit) == std::cv_status::timeout && hardLimit != Clock::time_point{} &&
+                 Clock::now() >= hardLimit) {
         std::fprintf(stderr, "HUNG for good, interrupts do not end it: %s\n", hardWhat.c_str());
         std::_Exit(3);
       }
@@ -199,8 +202,9 @@ Outcome Call(TcorvFTP& f, double bound, const std::string& what, F&& op) {
   {
     const std::lock_guard<std::mutex> lock(hardMu);
     hardWhat = what;
+    hardLimit = Clock::now() + std::chrono::seconds(60);
   }
-  hardLimit = (Clock::now() + std::chrono::seconds(60)).time_since_epoch().count();
+  hardCv.notify_one();
   const auto t0 = Clock::now();
   try {
     op();
@@ -220,7 +224,11 @@ Outcome Call(TcorvFTP& f, double bound, const std::string& what, F&& op) {
   o.seconds = Since(t0);
   o.tripped = watch.tripped;
   watch = {};
-  hardLimit = 0;
+  {
+    const std::lock_guard<std::mutex> lock(hardMu);
+    hardLimit = {};
+  }
+  hardCv.notify_one();
   return o;
 }
 
