@@ -150,6 +150,15 @@ void CDataInterface::LocalFileFailed(WORD code, const char* text) {
 
 bool CDataInterface::StopRequested() const { return Owner->InterruptRequest; }
 
+void CDataInterface::Stop() {
+  SetAcceptData(false);
+  OpenPending = false;
+  Accepted = false;
+  Connect(false);
+  CloseListener();
+  CloseLocalFile();
+}
+
 int CDataInterface::SetMode(std::uint8_t kind) {
   Kind = kind;
   OpenPending = false;
@@ -166,13 +175,13 @@ int CDataInterface::SetMode(std::uint8_t kind) {
 }
 
 int CDataInterface::FireConnected(WORD, const char*) {
-  Offset = static_cast<std::int32_t>(StrToInt64(Owner->StartByte.Text()));
+  Offset = static_cast<std::int32_t>(StrToInt64(Owner->Act.StartByte.Text()));
   int error = 0;
   if (Kind == kDataUpload) {
     SetOutBufferSize(kSocketBuffer);
     CloseLocalFile();
     const bool open =
-        LocalFileHandle.Open(Owner->LocalFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        LocalFileHandle.Open(Owner->Act.LocalFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     if (Offset != 0) {
       if (!open || SetFilePointer(LocalFileHandle.Handle(), Offset, nullptr, FILE_CURRENT) == INVALID_SET_FILE_POINTER)
         error = 8;
@@ -203,12 +212,12 @@ void CDataInterface::OpenDownloadFile() {
   OpenPending = false;
   int error = 0;
   if (Offset != 0) {
-    if (!LocalFileHandle.Open(Owner->LocalFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    if (!LocalFileHandle.Open(Owner->Act.LocalFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               OPEN_EXISTING))
       error = FTP_FILE_OPEN_FAILED;
     else if (SetFilePointer(LocalFileHandle.Handle(), Offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
       error = 8;
-  } else if (!LocalFileHandle.Open(Owner->LocalFile, GENERIC_WRITE, 0, CREATE_ALWAYS)) {
+  } else if (!LocalFileHandle.Open(Owner->Act.LocalFile, GENERIC_WRITE, 0, CREATE_ALWAYS)) {
     error = FTP_FILE_OPEN_FAILED;
   }
   if (error) LocalFileFailed(static_cast<WORD>(error), "Error opening local file.");

@@ -18,8 +18,11 @@ bool HasLineBreak(const char* text) { return text && std::strpbrk(text, "\r\n") 
 
 const char* NonNull(const char* text) { return text ? text : ""; }
 
-// The longest the control connection is given to come back in step after a failed action.
-constexpr DWORD kResyncMs = 10000;
+// The longest a stopped action may take to bring the control connection back in step, of its
+// own and whatever the action's time-out; after a time-out shorter, so that the action ends
+// soon after its time.
+constexpr DWORD kRealignMs = 1500;
+constexpr DWORD kRealignAfterTimeoutMs = 900;
 
 const char kUrgent[4] = {'\xFF', '\xF4', '\xFF', '\xF2'};  // Telnet IP, Telnet DM
 
@@ -33,14 +36,13 @@ CFTP::CFTP()
       RemotePath{},
       RemoteFile{},
       AltFile{},
-      TrailLine{},
-      TransferWaiting(false),
-      Aborts(0) {
+      TrailLine{} {
   Data.Owner = this;
 }
 
 CFTP::~CFTP() {
   Interrupt();
+  ReleaseParked();
   Command.Clear();
   Password.Clear();
   User.Clear();
@@ -63,6 +65,8 @@ bool CFTP::Init() {
   TransferMode = 0;
   Passive = 0;
   LocalFile[0] = RemotePath[0] = RemoteFile[0] = AltFile[0] = '\0';
+  FolderTrail.Set(0u);
+  FolderOwed = false;
   return true;
 }
 
@@ -177,13 +181,14 @@ const char* CFTP::GetRemotePath() {
   if (Busy()) return RemotePath;
   ActionScope scope(*this);
   Interrupted = false;
+  AbortRequested = false;
   // The last action's deadline has long passed: PWD gets a time-out of its own.
   StartTimeout();
   RemotePath[0] = '\0';
   if (!Firewall.IsConnected()) return RemotePath;
-  ReadingPath = true;
-  const int r = EndAction(SendCommand("PWD", nullptr));
-  ReadingPath = false;
+  int r = RestoreFolder();
+  if (!r) r = SendCommand("PWD", nullptr);
+  r = EndAction(r);
   if (r) return RemotePath;
   char* open = std::strchr(Reply.Text(), '"');
   if (!open || !open[1]) return RemotePath;
@@ -192,6 +197,7 @@ const char* CFTP::GetRemotePath() {
   // Copied before the reply is cut: cutting may move it out of the block open points into.
   CopyName(RemotePath, open + 1);
   if (close) Reply.Set(static_cast<std::uint32_t>(close - Reply.Text()));
+  FolderNamed(RemotePath);
   return RemotePath;
 }
 
@@ -203,6 +209,9 @@ int CFTP::SetRemotePath(const char* text) {
   }
   CopyName(RemotePath, text);
   if (Firewall.IsConnected()) return DoAction(FTP_ACTION_CHANGE_DIR);
+  // Only stored: the next connection starts in the login folder.
+  FolderTrail.Set(0u);
+  FolderOwed = false;
   return 0;
 }
 
@@ -218,6 +227,32 @@ int CFTP::SetTransferMode(int mode) {
   return 0;
 }
 
+void CFTP::FolderChanged(const char* path) {
+  if (path[0] == '/') FolderTrail.Set(0u);
+  // Without the memory the way back is unknown: the folder is not gone back to.
+  if (FolderTrail.Append(path) != 0 || FolderTrail.Append("\n") != 0) FolderTrail.Set(0u);
+}
+
+void CFTP::FolderNamed(const char* path) {
+  FolderTrail.Set(0u);
+  if (!HasLineBreak(path)) FolderChanged(path);
+}
+
+int CFTP::RestoreFolder() {
+  if (!FolderOwed || !Firewall.IsConnected()) return 0;
+  const char* step = FolderTrail.Text();
+  while (const char* end = std::strchr(step, '\n')) {
+    DynStr path;
+    if (path.Set(static_cast<std::uint32_t>(end - step), step) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
+    const int r = std::strcmp(path.Text(), "..") == 0 ? SendCommand("CDUP", nullptr) : SendCommand("CWD", path.Text());
+    // Until it succeeds every action fails here rather than act in another folder.
+    if (r) return r;
+    step = end + 1;
+  }
+  FolderOwed = false;
+  return 0;
+}
+
 // ---- commands and replies
 
 void CFTP::SetReplyError(const char* text) {
@@ -229,24 +264,7 @@ void CFTP::SetReplyError(const char* text) {
   ErrorText = ErrorLine.Text();
 }
 
-int CFTP::Overtaken() {
-  // An abort read the replies that belonged to this command: the transfer did not end as it
-  // should have.
-  if (Reply.SetText(AbortReply.Text()) != 0) Reply.Set(0u);
-  SetReplyError(AbortReply.IsEmpty() ? "Transfer aborted." : Reply.Text());
-  return FTP_REPLY_FAILED;
-}
-
-int CFTP::SendCommand(const char* name, const char* argument) {
-  // Handlers run before the line is sent, and may set the field the text lies in.
-  DynStr nameCopy;
-  DynStr argumentCopy;
-  if (name && nameCopy.SetText(name) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
-  if (argument && argumentCopy.SetText(argument) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
-  if (name) name = nameCopy.Text();
-  if (argument) argument = argumentCopy.Text();
-  const bool abor = name && std::strcmp(name, "ABOR") == 0;
-  const std::uint32_t aborts = Aborts;
+int CFTP::SendLine(const char* name, const char* argument) {
   if (name) {
     std::size_t n = std::strlen(name);
     if (n > kNameMax) n = kNameMax;
@@ -266,115 +284,265 @@ int CFTP::SendCommand(const char* name, const char* argument) {
       SetFixedErrorText("The command line must not hold a CR or LF.");
       return FTP_LINE_BREAK;
     }
+    // A stop asked for already, or by a handler of the trail: the command is not sent.
+    if (TakeInterruptRequest()) return CORV_INTERRUPTED;
     FirePITrail(0, TrailLine);
-    // Stopped by a handler of the trail: the command is not sent.
     if (TakeInterruptRequest()) return CORV_INTERRUPTED;
   }
+  ClearErrorText();
+  WaitingForLine = true;
+  Reply.Set(0u);
+  SetAcceptData(false);
   ReplyOwed = true;
-  int r = SendLineAndWait(name, argument, "\r\n");
+  OwedTransfer = false;
+  if (!name || !*name) return 0;
+  DynStr line;
+  int r = line.Append(name);
+  if (!r && argument && *argument) {
+    r = line.Append(" ");
+    if (!r) r = line.Append(argument);
+  }
+  if (!r) r = line.Append("\r\n");
+  if (r) {
+    ReplyOwed = false;
+    return SetErrorText(CORV_OUT_OF_MEMORY);
+  }
+  r = SendAndWait(line.Text(), static_cast<std::int32_t>(line.Length()), true);
+  // Part of the line may be out: the server would read the next one as its tail.
+  if (r) CloseControl();
+  return r;
+}
+
+int CFTP::ReadReply(bool transfer, bool abor) {
   char terminator[5] = {};
   for (;;) {
+    const int r = WaitForLine();
     if (r) return r;
-    if (!abor && Aborts != aborts) return Overtaken();
     SetAcceptData(false);
     FirePITrail(1, Reply.Text());
-    // A handler's abort has read the replies, the reply line included.
-    if (!abor && Aborts != aborts) return Overtaken();
     const char* line = Reply.Text();
-    bool skip = false;
     if (terminator[0]) {
-      if (std::strncmp(line, terminator, 3) != 0 || (line[3] != ' ' && line[3] != '\0'))
-        skip = true;
-      else
-        terminator[0] = '\0';
+      if (std::strncmp(line, terminator, 3) != 0 || (line[3] != ' ' && line[3] != '\0')) continue;
+      terminator[0] = '\0';
     } else if (Reply.Length() >= 4 && line[3] == '-') {
       std::memcpy(terminator, line, 3);
       terminator[3] = ' ';
-      skip = true;
+      continue;
     }
-    if (!skip) {
-      char c = line[0];
-      if (TransferWaiting && !abor && (c == '1' || c == '2')) Data.CommandAccepted();
-      if (c == '2' || c == '3') {
-        ReplyOwed = false;
-        return 0;
-      }
-      if (c != '1') {
-        if (!(c == '4' && abor && std::strncmp(line, "426", 3) == 0)) {
-          ReplyOwed = false;
-          // 421: the server is closing the connection. Close it here too, so that Connected
-          // reads 0 at once and the next action does not talk into a dead connection.
-          if (std::strncmp(line, "421", 3) == 0) Connect(false);
-          SetReplyError(Reply.Text());
-          return FTP_REPLY_FAILED;
-        }
-        AbortReply.SetText(line);
-      }
-    }
-    r = WaitForLine();
+    const char c = line[0];
+    if (transfer && (c == '1' || c == '2')) Data.CommandAccepted();
+    if (transfer && c == '1') DataOpening = true;
+    if (c == '1') continue;
+    if (abor && std::strncmp(line, "426", 3) == 0) continue;
+    return 0;
   }
+}
+
+int CFTP::SendCommand(const char* name, const char* argument, bool transfer) {
+  // Handlers run before the line is sent, and may set the field the text lies in.
+  DynStr nameCopy;
+  DynStr argumentCopy;
+  if (name && nameCopy.SetText(name) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
+  if (argument && argumentCopy.SetText(argument) != 0) return SetErrorText(CORV_OUT_OF_MEMORY);
+  if (name) name = nameCopy.Text();
+  if (argument) argument = argumentCopy.Text();
+  if (name) {
+    DrainUnsolicited();
+    // The server closed meanwhile (a 421 perhaps): nothing waits for this command.
+    if (!Firewall.IsConnected()) return CORV_INTERRUPTED;
+  }
+  int r = SendLine(name, argument);
+  if (!r) {
+    OwedTransfer = transfer;
+    r = ReadReply(transfer, name && std::strcmp(name, "ABOR") == 0);
+  }
+  if (r) return r;
+  ReplyOwed = OwedTransfer = false;
+  const char* line = Reply.Text();
+  if (line[0] == '2' || line[0] == '3') return 0;
+  // 421: the server is closing the connection. Close it here too, so that Connected reads 0
+  // at once and the next action does not talk into a dead connection.
+  if (std::strncmp(line, "421", 3) == 0) CloseControl();
+  SetReplyError(Reply.Text());
+  return FTP_REPLY_FAILED;
+}
+
+void CFTP::DrainUnsolicited() {
+  IdleLine = false;
+  for (int i = 0; i < 100 && !ReplyOwed && !ReadPassRunning() && Firewall.IsConnected(); ++i) {
+    // Reads what the socket holds now, without waiting: the server may have sent it between
+    // two actions that ran back to back, with no message handled between them.
+    Reply.Set(0u);
+    WaitingForLine = true;
+    AcceptData = true;
+    DoRead(kReadNotified);
+    AcceptData = false;
+    const bool line = !WaitingForLine;
+    WaitingForLine = false;
+    if (!line) break;
+    FirePITrail(1, Reply.Text());
+    if (std::strncmp(Reply.Text(), "421", 3) == 0) CloseControl();
+  }
+  Reply.Set(0u);
+}
+
+void CFTP::CloseControl() {
+  const char* why = ErrorText;
+  Connect(false);
+  ErrorText = why;
+  ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
+  TypeInStep = false;
 }
 
 // ---- actions
 
+int CFTP::TakeCopies() {
+  CopyName(Act.LocalFile, LocalFile);
+  CopyName(Act.RemoteFile, RemoteFile);
+  CopyName(Act.AltFile, AltFile);
+  CopyName(Act.RemotePath, RemotePath);
+  Act.Passive = Passive;
+  if (Act.StartByte.SetText(StartByte.Text()) != 0 || Act.User.SetText(User.Text()) != 0 ||
+      Act.Password.SetText(Password.Text()) != 0 || Act.Command.SetText(Command.Text()) != 0)
+    return SetErrorText(CORV_OUT_OF_MEMORY);
+  return 0;
+}
+
 int CFTP::DoAction(int code) {
   ClearErrorText();
-  if (Busy() && code != ftpIdle && code != ftpAbort) {
+  // Inside a running action an interrupt or abort is a request: the action's wait takes it,
+  // and the action's end brings the control connection back in step, outside every handler.
+  if (ActionDepth > 0 && (code == ftpIdle || code == ftpAbort)) {
+    if (code == ftpAbort) AbortRequested = true;
+    Interrupt();
+    if (!Recovering) StartTimeout();
+    return 0;
+  }
+  if (Busy()) {
     SetFixedErrorText("Busy performing current action.");
     return FTP_BUSY;
   }
   ActionScope scope(*this);
-  const bool outermost = ActionDepth == 1;
-  if (outermost) Interrupted = false;
-  // An interrupt or abort run inside another action gives the busy state back to it.
-  const std::uint8_t outer = CurrentAction;
+  Interrupted = false;
+  AbortRequested = false;
+  StopLine.Set(0u);
   StartTimeout();
+  int result = TakeCopies();
+  if (code != ftpIdle && Firewall.IsConnected()) {
+    // Busy already: a handler of a line read here starts no action.
+    CurrentAction = static_cast<std::uint8_t>(code);
+    DrainUnsolicited();
+  }
+  if (!result) result = Perform(code);
+  // The action stays busy through its end, so that no handler of the end's events or of the
+  // recovery starts one.
+  if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
+  // The caller may look at a downloaded file once the action returns.
+  Data.FlushLocalFile();
+  result = EndAction(result);
+  CurrentAction = 0;
+  return result;
+}
+
+int CFTP::Perform(int code) {
+  const std::uint8_t outer = CurrentAction;
+  if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   int result = 0;
-  bool logonStopped = false;
   if (!Firewall.IsConnected() && code != ftpIdle && code != ftpLogon && code != ftpLogoff) {
-    result = DoAction(ftpLogon);
-    logonStopped = result == CORV_INTERRUPTED;
+    result = Perform(ftpLogon);
+    if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   }
+  if (!result && code > ftpLogoff) result = RestoreFolder();
+  if (!result) result = RunAction(code);
   if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
-  if (result == 0) result = RunAction(code);
-  // The logon gives up the busy state for its TYPE: it holds again until the end, so that
-  // no handler of the end's events or of the recovery starts an action.
-  if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
-  if (!logonStopped) {
-    const char* why = ErrorText;
-    // The caller may look at a downloaded file once the action returns; a nested action
-    // leaves the transfer it runs in alone.
-    if (outermost) Data.FlushLocalFile();
-    if (result == CORV_INTERRUPTED) {
-      // Stopped: what the data connection still holds is not handed on.
-      Data.SetAcceptData(false);
-    }
-    if (result != 0) {
-      if (Passive)
-        Data.Connect(false);
-      else
-        Data.CloseListener();
-    }
-    ErrorText = why;
-    if (result == CORV_INTERRUPTED)
-      SetFixedErrorText(StopText());
-    else
-      AfterAction();
-  }
-  if (outermost) result = EndAction(result);
+  // The data side of a failed action closes; nothing it still holds is handed on.
+  if (result != 0) Data.Stop();
   CurrentAction = outer;
   return result;
 }
 
 int CFTP::EndAction(int result) {
-  result = Resync(result);
+  const bool stopped = result == CORV_INTERRUPTED;
+  const bool interrupted = Interrupted;
+  DynStr why;
+  const bool kept = why.SetText(GetErrorText()) == 0;
+  // A request made since the stop asks for nothing more; one made during the recovery gives
+  // it up.
+  InterruptRequest = false;
+  if (Firewall.IsConnected()) {
+    Recovering = true;
+    // A rename waiting for its RNTO is cleared by nothing else.
+    if (RenamePending)
+      CloseControl();
+    else if (ReplyOwed || RestPending)
+      Realign(ReplyOwed && OwedTransfer, stopped && !interrupted ? kRealignAfterTimeoutMs : kRealignMs);
+    Recovering = false;
+  }
+  ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
+  Interrupted = interrupted;
+  if (stopped && AbortRequested) {
+    // Aborted: the transfer was cut, whatever the server said of it.
+    result = FTP_REPLY_FAILED;
+    SetReplyError(StopLine.IsEmpty() ? "Aborted." : StopLine.Text());
+  } else if (stopped) {
+    SetFixedErrorText(StopText());
+  } else if (result != 0) {
+    // Without a text of its own the code's text is given for it.
+    ClearErrorText();
+    if (kept && !why.IsEmpty()) SetReplyError(why.Text());
+  } else {
+    ClearErrorText();
+    AfterAction();
+  }
   // Between actions whatever the server sends is read: a 421's close is seen (Connected
   // reads 0), and no line is left over to pass for the next command's reply.
   if (Firewall.IsConnected()) SetAcceptData(true);
   // A request that no wait of the action took ends with it; left set, it would stop the
   // reading between actions.
   InterruptRequest = false;
+  AbortRequested = false;
   return result;
+}
+
+int CFTP::Realign(bool abor, DWORD boundMs) {
+  const DWORD timeout = TimeoutMs;
+  TimeoutMs = boundMs;
+  StartTimeout();
+  int r = 0;
+  if (ReplyOwed) {
+    // Before the NOOP's reply come exactly one reply of a plain command; of a transfer and
+    // its ABOR anything from none to three (servers differ), and never a 200.
+    int owed = abor ? 0 : 1;
+    if (abor) {
+      // The data side is closed already, so the server sees the transfer end before the ABOR.
+      SetOOBInline(1);
+      Send(kUrgent, sizeof kUrgent, ws::MSG_OOB, true);
+      r = SendLine("ABOR", nullptr);
+    }
+    if (!r) r = SendLine("NOOP", nullptr);
+    while (!r) {
+      r = ReadReply(false, false);
+      if (r) break;
+      const char* line = Reply.Text();
+      if (std::strncmp(line, "421", 3) == 0) {
+        r = FTP_REPLY_FAILED;
+        break;
+      }
+      if (owed == 0 && (!abor || std::strncmp(line, "200", 3) == 0)) break;
+      if (owed > 0) --owed;
+      if ((line[0] == '4' || line[0] == '5') && StopLine.IsEmpty()) StopLine.SetText(line);
+    }
+    if (!r) ReplyOwed = OwedTransfer = false;
+  }
+  // The offset of a REST whose transfer never ran would apply to the next one.
+  if (!r && RestPending) {
+    r = SendCommand("REST", "0");
+    if (!r) RestPending = false;
+  }
+  TimeoutMs = timeout;
+  StartTimeout();
+  if (r) CloseControl();
+  return r;
 }
 
 const char* CFTP::StopText() const { return Interrupted || Firewall.IsConnected() ? "Interrupted" : "Timeout"; }
@@ -401,45 +569,22 @@ void CFTP::ReportIdleLine() {
   if (ActionDepth == 0 && Firewall.IsConnected()) SetAcceptData(true);
 }
 
-int CFTP::Resync(int result) {
-  if (result == 0 || !ReplyOwed) return result;
-  if (!Firewall.IsConnected()) {
-    ReplyOwed = false;
-    return result;
-  }
-  DynStr why;
-  const bool kept = why.SetText(GetErrorText()) == 0;
-  // A deadline of its own, the action's time-out at most.
-  const DWORD timeout = TimeoutMs;
-  if (TimeoutMs == 0 || TimeoutMs > kResyncMs) TimeoutMs = kResyncMs;
-  StartTimeout();
-  const int r = Abort();
-  TimeoutMs = timeout;
-  StartTimeout();
-  if (r != 0 && r != FTP_REPLY_FAILED) {
-    ReplyOwed = false;
-    Connect(false);
-  }
-  if (result == CORV_INTERRUPTED)
-    SetFixedErrorText(StopText());
-  else if (kept)
-    SetReplyError(why.Text());
-  return result;
-}
-
 int CFTP::RunAction(int code) {
   switch (code) {
     case ftpIdle:
       Interrupt();
       return 0;
     case ftpAbort:
-      return Abort();
+      // Nothing runs to be stopped: the server is told, and read up to the NOOP's reply.
+      ReplyOwed = true;
+      OwedTransfer = true;
+      return Realign(true, kRealignMs);
     case ftpLogon:
       return Logon();
     case ftpLogoff:
       return Logoff();
     case ftpDownload:
-      return Transfer(LocalFile[0] ? kDataToFile : kDataToEvents, "RETR", true);
+      return Transfer(Act.LocalFile[0] ? kDataToFile : kDataToEvents, "RETR", true);
     case ftpUpload:
     case ftpAppend:
     case ftpStoreUnique: {
@@ -448,53 +593,79 @@ int CFTP::RunAction(int code) {
       return Transfer(kDataUpload, code == ftpUpload ? "STOR" : code == ftpAppend ? "APPE" : "STOU", true);
     }
     case ftpDeleteFile:
-      return SendCommand("DELE", RemoteFile);
+      return SendCommand("DELE", Act.RemoteFile);
     case ftpRenameFile: {
-      int r = SendCommand("RNFR", RemoteFile);
-      return r ? r : SendCommand("RNTO", AltFile);
+      RenamePending = true;
+      int r = SendCommand("RNFR", Act.RemoteFile);
+      if (!r) r = SendCommand("RNTO", Act.AltFile);
+      // Refused, or answered: nothing waits on the server.
+      if (r == 0 || r == FTP_REPLY_FAILED) RenamePending = false;
+      return r;
     }
     case ftpListDirectory:
       return Transfer(kDataNameList, "NLST", false);
     case ftpListDirectoryLong:
       return Transfer(kDataLongList, "LIST", false);
     case ftpMakeDirectory:
-      return SendCommand("MKD", RemoteFile);
+      return SendCommand("MKD", Act.RemoteFile);
     case ftpRemoveDirectory:
-      return SendCommand("RMD", RemoteFile);
+      return SendCommand("RMD", Act.RemoteFile);
     case FTP_ACTION_TYPE_ASCII:
-    case FTP_ACTION_TYPE_BINARY: {
-      int r = SendCommand("TYPE", code == FTP_ACTION_TYPE_ASCII ? "A" : "I");
-      if (!r) TransferMode = code == FTP_ACTION_TYPE_ASCII ? tmASCII : tmBinary;
+    case FTP_ACTION_TYPE_BINARY:
+      return SendType(code == FTP_ACTION_TYPE_ASCII ? tmASCII : tmBinary);
+    case FTP_ACTION_CHANGE_DIR: {
+      const bool up = std::strcmp(Act.RemotePath, "..") == 0;
+      const int r = up ? SendCommand("CDUP", nullptr) : SendCommand("CWD", Act.RemotePath);
+      if (!r) FolderChanged(Act.RemotePath);
       return r;
     }
-    case FTP_ACTION_CHANGE_DIR:
-      if (std::strcmp(RemotePath, "..") == 0) return SendCommand("CDUP", nullptr);
-      return SendCommand("CWD", RemotePath);
     case FTP_ACTION_COMMAND:
-      return SendCommand(Command.Text(), nullptr);
+      return SendCommand(Act.Command.Text(), nullptr);
     default:
       return 0;
   }
+}
+
+int CFTP::SendType(int mode) {
+  // Until the server confirms it, the type it uses is not known.
+  TypeInStep = false;
+  const int r = SendCommand("TYPE", mode == tmASCII ? "A" : "I");
+  if (r) return r;
+  TransferMode = static_cast<std::uint8_t>(mode);
+  TypeInStep = true;
+  return 0;
 }
 
 int CFTP::Logon() {
   int r = 0;
   if (!Firewall.IsConnected()) {
     FirePITrail(2, "Connecting to FTP server.");
+    // A new connection starts in the login folder with the server's own transfer type.
+    TypeInStep = false;
+    FolderOwed = !FolderTrail.IsEmpty();
     SetKeepAlive(true);
     r = ConnectAndWait();
     if (!r) r = SendCommand(nullptr, nullptr);
-    if (r) return r;
   }
-  if (!User.IsEmpty()) r = SendCommand("USER", User.Text());
-  if (!r && !Password.IsEmpty()) r = SendCommand("PASS", Password.Text());
-  if (r) return r;
+  if (!r && !Act.User.IsEmpty()) r = SendCommand("USER", Act.User.Text());
+  if (!r && !Act.Password.IsEmpty()) r = SendCommand("PASS", Act.Password.Text());
+  if (r) {
+    // A logon cut short leaves no connection that reads as logged on; one the server refused
+    // stays, for a logon with other credentials.
+    if (r != FTP_REPLY_FAILED && Firewall.IsConnected()) CloseControl();
+    return r;
+  }
   CurrentAction = 0;
-  if (TransferMode != tmDefault) r = SetTransferMode(TransferMode);
+  if (TransferMode != tmDefault) r = Perform(TransferMode == tmASCII ? FTP_ACTION_TYPE_ASCII : FTP_ACTION_TYPE_BINARY);
+  if (!r) r = RestoreFolder();
   return r;
 }
 
 int CFTP::Logoff() {
+  // A session ended on purpose: the next one starts in the login folder.
+  FolderTrail.Set(0u);
+  FolderOwed = false;
+  ReleaseParked();
   if (!Firewall.IsConnected()) return 0;
   int r = SendCommand("QUIT", nullptr);
   if (r == CORV_INTERRUPTED) {
@@ -503,39 +674,20 @@ int CFTP::Logoff() {
   } else if (r) {
     FirePITrail(2, "Forcing disconnection from FTP server.");
   }
-  const char* why = ErrorText;
-  Connect(false);
-  ErrorText = why;
-  return r;
-}
-
-int CFTP::Abort() {
-  // A command still waiting for its reply: the server answers it (often with 426) before the
-  // ABOR, and both replies are read here.
-  const bool owed = ReplyOwed;
-  ++Aborts;
-  AbortReply.Set(0u);
-  // The data socket goes first, so the server sees the transfer end before the ABOR.
-  Data.Connect(false);
-  SetOOBInline(1);
-  Send(kUrgent, sizeof kUrgent, ws::MSG_OOB, true);
-  ClearErrorText();
-  int r = SendCommand("ABOR", nullptr);
-  // Without a 426 the reply just read was the stopped command's own: the ABOR's follows.
-  if (owed && AbortReply.IsEmpty() && (r == 0 || r == FTP_REPLY_FAILED)) r = SendCommand(nullptr, nullptr);
+  CloseControl();
   return r;
 }
 
 int CFTP::CheckUpload(int code) {
-  if (code != ftpStoreUnique && !RemoteFile[0]) {
+  if (code != ftpStoreUnique && !Act.RemoteFile[0]) {
     SetFixedErrorText("Please specify a remote file for upload.");
     return FTP_NO_REMOTE_FILE;
   }
-  if (!LocalFile[0]) {
+  if (!Act.LocalFile[0]) {
     SetFixedErrorText("Please specify a local file for upload.");
     return FTP_NO_LOCAL_FILE;
   }
-  HANDLE h = CreateFileA(LocalFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  HANDLE h = CreateFileA(Act.LocalFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     SetFixedErrorText("Can't open LocalFile for reading.");
@@ -546,19 +698,32 @@ int CFTP::CheckUpload(int code) {
 }
 
 int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
-  int r = Data.SetMode(kind);
+  int r = 0;
+  // A logon cut short before its TYPE: the type goes out now, before any data.
+  if (TransferMode != tmDefault && !TypeInStep) r = SendType(TransferMode);
+  if (!r) r = Data.SetMode(kind);
   if (!r) r = OpenDataConnection();
-  if (!r && restart && !StartByte.IsEmpty()) r = SendCommand("REST", StartByte.Text());
+  if (!r && restart && !Act.StartByte.IsEmpty()) {
+    RestPending = true;
+    r = SendCommand("REST", Act.StartByte.Text());
+    if (r == FTP_REPLY_FAILED) RestPending = false;
+  }
   if (!r) {
-    TransferWaiting = true;
-    r = SendCommand(command, RemoteFile);
-    TransferWaiting = false;
+    DataOpening = false;
+    r = SendCommand(command, Act.RemoteFile, true);
+    // The transfer ran: the server has used the offset up.
+    if (!r) RestPending = false;
   }
   if (r) return r;
-  while (Data.Connected) {
+  // The final reply may come before the data connection's reports: once the server said it
+  // opens the connection, the transfer ends with that connection's close.
+  while (Data.Connected ||
+         (DataOpening && (Data.Socket != ws::INVALID_SOCKET || Data.ListenSocket != ws::INVALID_SOCKET))) {
     if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
   }
   FlushEvents();
+  // A stop asked for while the last notifications were handled.
+  if (Interrupted) return CORV_INTERRUPTED;
   // The server sent it all, but it did not all reach the file.
   if (Data.FileError) {
     SetFixedErrorText(Data.FileErrorText);
@@ -569,13 +734,14 @@ int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
 
 int CFTP::OnReplyWait() {
   // Before the go-ahead or the data connection there is nothing to send: their events wake
-  // the wait.
-  if (!Data.Pumping()) return 0;
+  // the wait. A stop asked for by a handler sends nothing more.
+  if (!Data.Pumping() || InterruptRequest) return 0;
   for (int i = 0; i < 30; ++i) {
     int r = Data.SendFileChunk();
     // A full socket reports room by itself (FD_WRITE).
     if (r == ws::WSAEWOULDBLOCK) return 0;
     if (r) return r;
+    if (InterruptRequest) return 0;
   }
   // The socket still takes data: wake the next pass at once instead of letting it sit out
   // its idle wait.
@@ -585,25 +751,44 @@ int CFTP::OnReplyWait() {
 
 void CFTP::Recover() {
   CurrentAction = 0;
-  ReadingPath = false;
   IdleLineReady = false;
   InterruptRequest = false;
   Interrupted = false;
   WaitingForLine = false;
-  TransferWaiting = false;
-  ReplyOwed = false;
+  AbortRequested = false;
+  Recovering = false;
+  // The connection goes, and with it every state the server kept for it.
+  ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
+  TypeInStep = false;
   // A pending open would empty LocalFile at the next action's first 1xx or 2xx reply.
   Data.OpenPending = false;
   Data.Accepted = false;
   Data.Kind = 0;
   Data.CloseLocalFile();
+  CloseSocket();
+  // An active data connection stays open, silent, until the next one is set up: a server that
+  // saw it end before the session could give its descriptor to the next logon's connection
+  // and then, ending the old session, stop serving that one (pyftpdlib does). A passive one
+  // closes at once: the server's passive port may be needed again right away.
+  if (Data.Socket != ws::INVALID_SOCKET && !Act.Passive) {
+    ReleaseParked();
+    WinsockProcs.WSAAsyncSelect(Data.Socket, Window, 0, 0);
+    Parked = Data.Socket;
+    Data.Socket = ws::INVALID_SOCKET;
+  }
   Data.CloseSocket();
   Data.CloseListener();
-  CloseSocket();
+}
+
+void CFTP::ReleaseParked() {
+  if (Parked == ws::INVALID_SOCKET) return;
+  WinsockProcs.closesocket(Parked);
+  Parked = ws::INVALID_SOCKET;
 }
 
 int CFTP::OpenDataConnection() {
-  if (!Passive) {
+  ReleaseParked();
+  if (!Act.Passive) {
     int r = Data.Listen(0);
     if (r) return r;
     char argument[32];

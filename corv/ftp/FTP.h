@@ -78,6 +78,9 @@ class CDataInterface : public CListeningSocket {
   void FlushLocalFile();
   // A stop asked of the engine ends the data connection's read pass too.
   bool StopRequested() const override;
+  // Ends the transfer from this side: the socket and the listener close, nothing still
+  // received is handed on, and no file is opened for it any more.
+  void Stop();
   // The server accepted the transfer command (a reply of class 1 or 2 to it).
   void CommandAccepted();
   // An upload has data to send now: the server took the command and the connection is open.
@@ -128,7 +131,8 @@ class CFTP : public CIPPortMsg {
   bool Init();
   int DoAction(int code);
   // One command and its complete reply; a null name only reads a reply (the greeting).
-  int SendCommand(const char* name, const char* argument);
+  // transfer: the transfer command of a data connection, whose go-ahead opens the file.
+  int SendCommand(const char* name, const char* argument, bool transfer = false);
   const char* GetRemotePath();
   int SetRemotePath(const char* text);
   int SetLocalFile(const char* text);
@@ -138,8 +142,8 @@ class CFTP : public CIPPortMsg {
   int OpenDataConnection();
   // A handler's exception left the engine inside an action: ends it with no transfer state
   // left behind. The control connection may owe replies to the broken command, so it goes
-  // too and the next action logs on afresh. Sockets close without events: no handler may run
-  // while the exception is on its way out.
+  // too and the next action logs on afresh (and goes back to the folder). Sockets close
+  // without events: no handler may run while the exception is on its way out.
   void Recover();
   // Raises one DirList event for a listing line (long form: LIST).
   int ParseDirEntry(char* line, std::uint32_t length, bool longForm);
@@ -173,39 +177,84 @@ class CFTP : public CIPPortMsg {
   char TrailLine[kNameMax + 1];
   DynStr Command;
 
+  // What the running action uses, copied when it starts: handlers may set the fields while
+  // it runs, and the action goes on with the values it began with.
+  struct ActionFields {
+    char LocalFile[kNameMax + 1];
+    char RemoteFile[kNameMax + 1];
+    char AltFile[kNameMax + 1];
+    char RemotePath[kNameMax + 1];
+    DynStr StartByte;
+    DynStr User;
+    DynStr Password;
+    DynStr Command;
+    std::uint8_t Passive;
+  };
+  ActionFields Act{};
+
  private:
   FTPEvts* Sink() const { return static_cast<FTPEvts*>(EventSink); }
+  int TakeCopies();
+  // Runs one action inside the outermost one (the automatic logon, the logon's TYPE).
+  int Perform(int code);
   int RunAction(int code);
   // An action runs, or the path is being read: a second one would take its replies.
-  bool Busy() const { return CurrentAction != 0 || ReadingPath; }
+  bool Busy() const { return ActionDepth > 0 || CurrentAction != 0; }
   // The text of an action that a wait ended: a stop asked for stays "Interrupted"; otherwise
   // the time-out while the connection stands, or the lost connection.
   const char* StopText() const;
   // Reports a line that came between actions, once the read that brought it is done.
   void ReportIdleLine();
+  // Reads and reports the lines the server sent since the last reply, before a command goes
+  // out: none of them is the command's reply.
+  void DrainUnsolicited();
   int Logon();
   int Logoff();
-  int Abort();
-  // Brings the control connection back in step after a failed action that left a reply owed,
-  // or closes it; keeps the action's result and text.
-  int Resync(int result);
-  // The end of the outermost action: back in step, then listening while idle.
+  // The end of the outermost action: the control connection back in step (or closed), no
+  // server state of the action left behind, the result and text of the action.
   int EndAction(int result);
+  // Brings the control connection back in step after a stop: ABOR for a stopped transfer,
+  // then NOOP, whose own reply ends everything the stopped command owed; then the restart
+  // offset cleared. Within boundMs; past it, or on any failure, the connection is closed.
+  int Realign(bool abor, DWORD boundMs);
+  // Closes the control connection; the server state that went with it goes too.
+  void CloseControl();
+  // Closes the data socket a handler's exception left open.
+  void ReleaseParked();
   int Transfer(std::uint8_t kind, const char* command, bool restart);
   int CheckUpload(int code);
+  int SendType(int mode);
+  // Announces a command (trail 0) and sends its line; a null name sends nothing.
+  int SendLine(const char* name, const char* argument);
+  // Reads to the end of the next final reply: preliminary (1xx) replies, the lines of a
+  // multi-line reply and, for ABOR, a 426 are read past; each line goes to the trail.
+  // transfer: the transfer command's own reply.
+  int ReadReply(bool transfer, bool abor);
+  // Goes back to the folder the component was in, on a new connection.
+  int RestoreFolder();
+  // A CWD or CDUP succeeded; a PWD named the folder.
+  void FolderChanged(const char* path);
+  void FolderNamed(const char* path);
 
   // The error text is a copy: the reply line changes with the next command.
   void SetReplyError(const char* text);
-  // The result of a command whose replies an abort from a handler has read.
-  int Overtaken();
 
-  bool TransferWaiting;  // the transfer command waits for its reply
-  bool ReplyOwed = false;  // a command went out and its final reply has not been read
-  bool IdleLine = false;   // a line that came between actions is partly in the reply
-  bool IdleLineReady = false;  // a line that came between actions waits for its trail
-  bool ReadingPath = false;    // GetRemotePath's PWD runs
-  std::uint32_t Aborts;   // counts aborts, so a command that an abort overtook can tell
-  DynStr AbortReply;      // the reply that ended the aborted transfer
+  bool ReplyOwed = false;     // a command went out and its final reply has not been read
+  bool OwedTransfer = false;  // ... and it is a transfer command
+  bool RestPending = false;   // a restart offset may be set on the server
+  bool RenamePending = false; // a rename may wait for its RNTO on the server
+  bool AbortRequested = false;  // a handler asked for an abort of the running action
+  bool Recovering = false;
+  bool TypeInStep = false;    // the server's transfer type is TransferMode
+  bool FolderOwed = false;    // a new connection is not yet in the component's folder
+  bool DataOpening = false;   // the transfer command got a preliminary reply
+  bool IdleLine = false;      // a line that came between actions is partly in the reply
+  bool IdleLineReady = false; // a line that came between actions waits for its trail
+  DynStr StopLine;            // the first error reply a stopped command got
+  ws::SOCKET Parked = ws::INVALID_SOCKET;  // see Recover
+  // The way to the component's folder from the login folder: CWD arguments, each ended by
+  // LF (".." for CDUP); an absolute one starts it afresh.
+  DynStr FolderTrail;
   DynStr ErrorLine;
 };
 

@@ -287,32 +287,39 @@ TEST(FTPScripted, UploadWaitingForTheGoAheadSleeps) {
   EXPECT_EQ(data.received(), "quotes");
 }
 
-// An abort from a handler while the transfer command waits: the command must not wait for
-// replies the abort has read, and must not report success.
-void AbortFromHandler(const std::string& trigger) {
+// Reads the ABOR line (the urgent bytes before it may be left out of the ordinary stream).
+std::string ReadAbortLine(int fd) {
+  std::string line;
+  char c;
+  while (line.size() < 64 && ::read(fd, &c, 1) == 1 && c != '\n') line += c;
+  return line;
+}
+
+// An abort from a handler of the download: the handler's call returns at once, the action
+// ends with 141 and the reply that ended the transfer, and the next command gets its own
+// reply. `answer` is what the server sends once it has read the ABOR, "" when the handler
+// runs before RETR is sent (then RETR must not go out). A refused file (550) stays as it was.
+void AbortFromHandler(const std::string& trigger, const std::string& answer, const std::string& text) {
   SCOPED_TRACE(trigger);
   std::string abortLine;
   ScriptedServer data;
   data.Accept().Send("part").Stall();
   data.Start();
   ScriptedServer s;
-  s.Accept()
-      .Send("220 hi\r\n")
-      .Expect("PASV\r\n")
-      .Send(PasvReply(data.port()))
-      .Expect("RETR big\r\n")
-      .Send("150 go\r\n")
-      .Run([&](int fd) {
-        // The urgent byte may be left out of the ordinary stream: read up to the line end.
-        char c;
-        while (abortLine.size() < 64 && ::read(fd, &c, 1) == 1 && c != '\n') abortLine += c;
-      })
-      .Send("426 transfer aborted\r\n226 abort done\r\n")
-      .Expect("NOOP\r\n")
-      .Send("200 fine\r\n");
+  s.Accept().Send("220 hi\r\n").Expect("PASV\r\n").Send(PasvReply(data.port()));
+  if (!answer.empty()) {
+    s.Expect("RETR big\r\n");
+    if (answer[0] != '5') s.Send("150 go\r\n");
+    s.Run([&](int fd) { abortLine = ReadAbortLine(fd); }).Send(answer).Expect("NOOP\r\n").Send("200 in step\r\n");
+  }
+  s.Expect("NOOP\r\n").Send("200 fine\r\n");
   s.Start();
+  peers::TempDir dir;
+  const std::string local = dir.Write("keep.bin", "precious");
   Engine e;
   AimPassive(e, s, "big");
+  e.ftp.SetLocalFile(local.c_str());
+  e.ftp.SetTimeout(0);
   int actionSeen = -1, busy = -1, abort = -1;
   e.sink.then = [&](const std::string& ev) {
     if (ev == trigger && abort == -1) {
@@ -322,56 +329,61 @@ void AbortFromHandler(const std::string& trigger) {
     }
   };
   EXPECT_EQ(e.ftp.DoAction(ftpDownload), FTP_REPLY_FAILED) << "an aborted transfer is no success";
-  EXPECT_EQ(e.Error(), "426 transfer aborted");
+  EXPECT_EQ(e.Error(), text);
   EXPECT_EQ(actionSeen, ftpDownload);
   EXPECT_EQ(busy, FTP_BUSY);
   EXPECT_EQ(abort, 0);
   EXPECT_EQ(e.sink.Count("End"), e.sink.Count("Start")) << "a data connection made is closed";
   EXPECT_EQ(e.ftp.CurrentAction, 0);
+  if (e.sink.Count("Trail 1 1") == 0) {
+    EXPECT_EQ(peers::ReadFileBytes(local), "precious");
+  }
   e.sink.then = nullptr;
   e.ftp.Command.SetText("NOOP");
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_STREQ(e.ftp.Reply.Text(), "200 fine");
   EXPECT_TRUE(s.WaitDone());
   EXPECT_EQ("", s.failures());
+  if (answer.empty()) return;
   EXPECT_EQ(abortLine.compare(0, 3, "\xFF\xF4\xFF"), 0) << "Telnet IP and DM before the command";
   EXPECT_NE(abortLine.find("ABOR\r"), std::string::npos) << abortLine;
 }
 
 TEST(FTPScripted, AbortAndCallsFromHandlers) {
-  AbortFromHandler("Transfer");
-  AbortFromHandler("Trail 1 150 go");
+  const std::string aborted = "426 transfer aborted\r\n226 abort done\r\n";
+  AbortFromHandler("Transfer", aborted, "426 transfer aborted");
+  AbortFromHandler("Trail 1 150 go", aborted, "426 transfer aborted");
+  // Before the command is sent: it is not sent.
+  AbortFromHandler("Trail 0 RETR big", "", "Aborted.");
+  // The data connection stands, the server refuses the file and then answers the ABOR.
+  AbortFromHandler("Start", "550 no such file\r\n225 nothing to abort\r\n", "550 no such file");
 }
 
-// Reads the ABOR line (the urgent bytes before it may be left out of the ordinary stream).
-std::string ReadAbortLine(int fd) {
-  std::string line;
-  char c;
-  while (line.size() < 64 && ::read(fd, &c, 1) == 1 && c != '\n') line += c;
-  return line;
-}
-
-// A transfer stopped by an interrupt from a handler (a transfer event, the trail of a
-// preliminary reply) or by the time-out: the action ends with 301, the engine sends ABOR and
-// reads what the transfer still owes, and the next command gets its own reply. The action
-// stays busy through the recovery, and its file is flushed when it ends, not inside the
-// handler. A server that leaves the ABOR unanswered loses the connection; an interrupt still
-// reads "Interrupted".
-void StoppedTransfer(const std::string& trigger, bool answersAbort = true) {
-  SCOPED_TRACE(trigger + (answersAbort ? "" : ", ABOR unanswered"));
+// A transfer stopped by an interrupt or abort from a handler (a transfer event, the trail of
+// a preliminary reply) or by the time-out: the engine sends ABOR and NOOP and reads what the
+// transfer still owes up to the NOOP's reply, and the next command gets its own. `answer` is
+// what the server sends once it has read the ABOR: the transfer's 426 and the ABOR's 226, a
+// single 226, only the transfer's 426 (a server that ignores an ABOR behind the urgent bytes),
+// or nothing at all (then the connection is closed, as late as the recovery's own bound). The
+// action stays busy through the recovery, and its file is flushed when it ends, not inside the
+// handler. No time-out is needed for any of it.
+void StoppedTransfer(const std::string& trigger, const char* answer, bool abort = false) {
+  SCOPED_TRACE(trigger + ", answer " + (answer ? answer : "none") + (abort ? ", abort" : ""));
   std::string abortLine;
   ScriptedServer data;
   data.Accept().Send("some").Stall();
   data.Start();
   ScriptedServer s;
   UpToPassiveCommand(s, data, "RETR f").Send("150 go\r\n").Run([&](int fd) { abortLine = ReadAbortLine(fd); });
-  if (answersAbort) s.Send("426 aborted\r\n226 abort done\r\n").Expect("NOOP\r\n").Send("200 own reply\r\n");
+  if (answer)
+    s.Send(answer).Expect("NOOP\r\n").Send("200 in step\r\n").Expect("NOOP\r\n").Send("200 own reply\r\n");
   s.Stall();
   s.Start();
   Engine e;
   AimPassive(e, s, "f");
   e.ftp.SetLocalFile("/dev/full");
   e.ftp.SetRemotePath("kept");
-  if (trigger.empty() || !answersAbort) e.ftp.SetTimeout(trigger.empty() ? 1 : 2);
+  e.ftp.SetTimeout(trigger.empty() ? 1 : 0);
   bool inHandler = false, errorInHandler = false;
   int busy = -1;
   std::string path;
@@ -379,7 +391,7 @@ void StoppedTransfer(const std::string& trigger, bool answersAbort = true) {
     errorInHandler = errorInHandler || (inHandler && ev.rfind("Error", 0) == 0);
     if (ev == trigger) {
       inHandler = true;
-      e.ftp.DoAction(ftpIdle);
+      e.ftp.DoAction(abort ? ftpAbort : ftpIdle);
       inHandler = false;
     }
     if (ev == "Trail 0 ABOR" && busy == -1) {
@@ -388,29 +400,42 @@ void StoppedTransfer(const std::string& trigger, bool answersAbort = true) {
       path = e.ftp.GetRemotePath();
     }
   };
-  EXPECT_EQ(e.ftp.DoAction(ftpDownload), CORV_INTERRUPTED);
-  EXPECT_EQ(e.Error(), "Interrupted");
+  const int r = e.ftp.DoAction(ftpDownload);
+  if (abort) {
+    EXPECT_EQ(r, FTP_REPLY_FAILED);
+    EXPECT_EQ(e.Error(), std::string(answer).substr(0, 3) == "426" ? std::string(answer).substr(0, std::string(answer).find('\r')) : "Aborted.");
+  } else {
+    EXPECT_EQ(r, CORV_INTERRUPTED);
+    EXPECT_EQ(e.Error(), "Interrupted");
+  }
   EXPECT_EQ(busy, FTP_BUSY);
   EXPECT_EQ(path, "kept") << "no PWD while the action runs";
   EXPECT_FALSE(errorInHandler);
   EXPECT_EQ(e.ftp.CurrentAction, 0);
   EXPECT_FALSE(e.ftp.Data.Connected);
   EXPECT_NE(abortLine.find("ABOR\r"), std::string::npos) << abortLine;
-  EXPECT_EQ(e.ftp.Firewall.IsConnected(), answersAbort);
-  if (!answersAbort) return;
+  EXPECT_EQ(e.ftp.Firewall.IsConnected(), answer != nullptr);
+  if (!answer) return;
   e.sink.then = nullptr;
   e.ftp.Command.SetText("NOOP");
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
   EXPECT_STREQ(e.ftp.Reply.Text(), "200 own reply");
-  EXPECT_TRUE(s.WaitStep(10));
+  EXPECT_TRUE(s.WaitStep(12));
   EXPECT_EQ("", s.failures());
 }
 
 TEST(FTPScripted, InterruptOrTimeoutLeavesTheControlConnectionInStep) {
-  StoppedTransfer("Transfer");
-  StoppedTransfer("Trail 1 150 go");
-  StoppedTransfer("");  // the time-out
-  StoppedTransfer("Transfer", false);
+  const char* both = "426 aborted\r\n226 abort done\r\n";
+  const char* single226 = "226 abort done\r\n";
+  const char* ignored = "426 connection closed\r\n";
+  StoppedTransfer("Transfer", both);
+  StoppedTransfer("Trail 1 150 go", both);
+  StoppedTransfer("", both);  // the time-out
+  StoppedTransfer("Transfer", nullptr);
+  StoppedTransfer("Transfer", single226);
+  StoppedTransfer("Transfer", single226, true);
+  StoppedTransfer("Transfer", ignored);
+  StoppedTransfer("Transfer", ignored, true);
 }
 
 // An interrupt from the trail of a command stops the action before the command is sent.
@@ -490,10 +515,12 @@ TEST(FTPScripted, A421ClosesTheControlConnection) {
 }
 
 // Lines the server sends between actions are all read and reported: none is left over to
-// pass for the next command's reply.
+// pass for the next command's reply, also when two actions run back to back with no message
+// handled between them.
 TEST(FTPScripted, UnsolicitedLinesBetweenActionsAreAllRead) {
   ScriptedServer s;
   s.Accept().Send("220 hi\r\n").Gate(1).Send("200 one\r\n500 two\r\n").Expect("NOOP\r\n").Send("200 own\r\n");
+  s.Expect("NOOP\r\n").Send("200 first\r\n200 stray\r\n").Expect("NOOP\r\n").Send("200 second\r\n");
   s.Start();
   Engine e;
   Aim(e, s);
@@ -504,35 +531,78 @@ TEST(FTPScripted, UnsolicitedLinesBetweenActionsAreAllRead) {
   e.ftp.Command.SetText("NOOP");
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
   EXPECT_STREQ(e.ftp.Reply.Text(), "200 own");
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  e.sink.Clear();
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_STREQ(e.ftp.Reply.Text(), "200 second");
+  EXPECT_EQ(e.sink.events, (std::vector<std::string>{"Trail 1 200 stray", "Trail 0 NOOP", "Trail 1 200 second"}));
   EXPECT_TRUE(s.WaitDone());
   EXPECT_EQ("", s.failures());
 }
 
+// A server that never greets: the logon's time-out closes the connection, with nothing sent
+// into it and no second wait.
+TEST(FTPScripted, SilentGreetingClosesAtTheTimeout) {
+  ScriptedServer s;
+  s.Accept().ReadUntilClosed();
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  e.ftp.SetTimeout(1);
+  EXPECT_EQ(e.ftp.DoAction(ftpLogon), CORV_INTERRUPTED);
+  EXPECT_EQ(e.Error(), "Timeout");
+  EXPECT_FALSE(e.ftp.Firewall.IsConnected());
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ(s.received(), "");
+}
+
 TEST(FTPScripted, FieldsSetByAHandlerWhileTheirCommandIsSent) {
-  // The handler replaces the text of the command being sent: the line that goes out is the
-  // one the trail announced.
+  // The handler replaces the text of the command being sent, or the fields of the running
+  // download: the line that goes out is the one the trail announced, and the download goes
+  // on with the file, offset and mode it began with.
   const std::string user(150, 'u');
   const std::string command = "SITE " + std::string(150, 'c');
+  ScriptedServer data;
+  data.Accept().Send("data").Close();
+  data.Start();
   ScriptedServer s;
   s.Accept()
       .Send("220 hi\r\n")
       .Expect("USER " + user + "\r\n")
       .Send("230 in\r\n")
       .Expect(command + "\r\n")
-      .Send("200 ok\r\n");
+      .Send("200 ok\r\n")
+      .Expect("PASV\r\n")
+      .Send(PasvReply(data.port()))
+      .Expect("RETR f\r\n")
+      .Send("150 go\r\n")
+      .Run([&](int) { data.WaitDone(); })
+      .Send("226 sent\r\n");
   s.Start();
+  peers::TempDir dir;
+  const std::string local = dir.File("got.bin"), other = dir.Write("other.bin", "other");
   Engine e;
-  Aim(e, s);
+  AimPassive(e, s, "f");
+  e.ftp.SetLocalFile(local.c_str());
   e.ftp.User.SetText(user.c_str());
   e.sink.then = [&](const std::string& ev) {
-    if (ev.rfind("Trail 0 ", 0) == 0) {
+    if (ev.rfind("Trail ", 0) == 0 || ev == "Start") {
       e.ftp.User.SetText("x");
       e.ftp.Command.SetText("y");
+      e.ftp.SetLocalFile(other.c_str());
+      e.ftp.StartByte.SetText("2");
+      e.ftp.Passive = 0;
     }
   };
   ASSERT_EQ(e.ftp.DoAction(ftpLogon), 0) << e.Error();
   e.ftp.Command.SetText(command.c_str());
   ASSERT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  e.ftp.SetLocalFile(local.c_str());
+  e.ftp.StartByte.SetText("");
+  e.ftp.Passive = 1;
+  ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(peers::ReadFileBytes(local), "data");
+  EXPECT_EQ(peers::ReadFileBytes(other), "other");
   EXPECT_TRUE(s.WaitDone());
   EXPECT_EQ("", s.failures());
 }

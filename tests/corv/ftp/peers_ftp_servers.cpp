@@ -391,6 +391,109 @@ TYPED_TEST(FTPServer, StoppedTransfersLeaveTheControlConnectionInStep) {
   }
 }
 
+// Stops at points where the engine once left something behind. Each case runs an action on
+// a fresh engine (logged on and in a folder of its own, except for the logon's cases) and at
+// the first event that begins with `at` interrupts or aborts it: the handler's call returns at
+// once, and a transfer that was cut is no success. Afterwards, on the same engine: one reply
+// per command, the folder, and the exact bytes both ways of a file full of line ends (a TYPE
+// never sent shows there), with no restart offset left on the server. A LocalFile the server
+// never sent to stays as it was.
+TYPED_TEST(FTPServer, StopsLeaveNothingBehind) {
+  enum How { Interrupt, Abort };
+  struct Case {
+    int action;
+    const char* at;
+    How how;
+    const char* remote;  // the action's RemoteFile; a REST is sent when `at` is its reply
+  };
+  const Case cases[] = {
+      {ftpDownload, "Trail 1 350", Interrupt, "big.bin"},  // the offset outlived the action
+      {ftpUpload, "Trail 1 350", Interrupt, "up.bin"},
+      {ftpLogon, "Trail 2 Connected.", Interrupt, ""},  // Connected, but not logged on
+      {ftpLogon, "Trail 1 220", Interrupt, ""},
+      {ftpLogon, "Trail 0 USER", Interrupt, ""},
+      {ftpLogon, "Trail 1 230", Interrupt, ""},  // TYPE I never sent
+      {ftpLogon, "Trail 0 TYPE", Interrupt, ""},
+      {ftpDownload, "Trail 1 227", Abort, "big.bin"},  // from the trail of a final reply
+      {ftpDownload, "Trail 1 350", Abort, "big.bin"},
+      {ftpDownload, "Trail 1 226", Abort, "big.bin"},
+      {ftpDownload, "Trail 1 550", Abort, "missing.bin"},
+      {ftpMakeDirectory, "Trail 1 257", Abort, "made"},
+      {ftpDeleteFile, "Trail 1 250", Abort, "gone.bin"},
+      {ftpDownload, "Trail 0 RETR", Abort, "big.bin"},  // before the command goes out
+      {ftpDownload, "Transfer", Abort, "big.bin"},
+      {ftpUpload, "Start", Abort, "up.bin"},
+      {ftpUpload, "Transfer", Abort, "up.bin"},
+      {ftpUpload, "End", Abort, "up.bin"},
+  };
+  const std::string big = Pattern(2 * 1024 * 1024, 11);
+  std::string lines;
+  for (int i = 0; lines.size() < 30000; ++i) lines += std::to_string(i) + (i % 3 ? "\r\n" : "\n");
+  mkdir(this->Remote("stops").c_str(), 0777);
+  chmod(this->Remote("stops").c_str(), 0777);  // the server's own user writes there
+  WriteFileBytes(this->Remote("stops/big.bin"), big);
+  WriteFileBytes(this->Remote("stops/lines.txt"), lines);
+  WriteFileBytes(this->Local("big.bin"), big);
+  WriteFileBytes(this->Local("lines.txt"), lines);
+  const std::string folder = this->Home() + "/stops";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.at) + (c.how == Abort ? ", abort" : ", interrupt") + ", action " +
+                 std::to_string(c.action));
+    WriteFileBytes(this->Remote("stops/gone.bin"), "x");
+    WriteFileBytes(this->Local("keep.bin"), "precious");
+    Engine e;
+    e.ftp.SetTimeout(5);
+    if (c.action == ftpLogon) {
+      this->Connect(e, true);
+    } else {
+      this->Enter(e, true);
+      ASSERT_EQ(e.ftp.SetRemotePath(folder.c_str()), 0) << e.Error();
+    }
+    const bool upload = c.action == ftpUpload;
+    e.ftp.SetLocalFile(this->Local(upload ? "big.bin" : "keep.bin").c_str());
+    e.ftp.SetRemoteFile(c.remote);
+    e.ftp.StartByte.SetText(std::strstr(c.at, "350") ? "1000" : "");
+    bool fired = false;
+    int call = -1;
+    e.sink.then = [&](const std::string& ev) {
+      if (fired || ev.rfind(c.at, 0) != 0) return;
+      fired = true;
+      call = e.ftp.DoAction(c.how == Abort ? ftpAbort : ftpIdle);
+    };
+    const int r = e.ftp.DoAction(c.action);
+    e.sink.then = nullptr;
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(call, 0) << "the handler's call returns at once";
+    EXPECT_TRUE(r == 0 || r == FTP_REPLY_FAILED || r == CORV_INTERRUPTED) << r << " " << e.Error();
+    const bool cut = std::strstr("Transfer Start End Trail 0 RETR", c.at) || std::strstr(c.at, "350");
+    EXPECT_TRUE(!cut || r != 0) << "a transfer cut short is no success";
+    EXPECT_EQ(e.ftp.CurrentAction, 0);
+    if (e.sink.Count("Trail 1 1") == 0) {
+      EXPECT_EQ(ReadFileBytes(this->Local("keep.bin")), "precious");
+    }
+
+    // Each check goes on to the next case when it fails: every case shows its own faults.
+    const auto ok = [&](int result, const char* what) {
+      EXPECT_EQ(result, 0) << what << ": " << e.Error();
+      return result == 0;
+    };
+    e.ftp.Command.SetText("NOOP");
+    if (!ok(e.ftp.DoAction(FTP_ACTION_COMMAND), "NOOP")) continue;
+    EXPECT_EQ(std::string(e.ftp.Reply.Text()).substr(0, 3), "200");
+    if (c.action == ftpLogon && !ok(e.ftp.SetRemotePath(folder.c_str()), "CWD")) continue;
+    EXPECT_EQ(std::string(e.ftp.GetRemotePath()), folder);
+    e.ftp.StartByte.SetText("");
+    e.ftp.SetLocalFile(this->Local("got.txt").c_str());
+    e.ftp.SetRemoteFile("lines.txt");
+    if (!ok(e.ftp.DoAction(ftpDownload), "download")) continue;
+    EXPECT_TRUE(ReadFileBytes(this->Local("got.txt")) == lines) << ReadFileBytes(this->Local("got.txt")).size();
+    e.ftp.SetLocalFile(this->Local("lines.txt").c_str());
+    e.ftp.SetRemoteFile("put.txt");
+    if (!ok(e.ftp.DoAction(ftpUpload), "upload")) continue;
+    EXPECT_TRUE(ReadFileBytes(this->Remote("stops/put.txt")) == lines) << ReadFileBytes(this->Remote("stops/put.txt")).size();
+  }
+}
+
 TEST(FTPLogon, WrongPasswordAndAutoLogon) {
   peers::Pyftpdlib server;
   Engine e;
