@@ -719,6 +719,8 @@ int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
   // opens the connection, the transfer ends with that connection's close.
   while (Data.Connected ||
          (DataOpening && (Data.Socket != ws::INVALID_SOCKET || Data.ListenSocket != ws::INVALID_SOCKET))) {
+    // The server went before its data connection opened: nothing will open it now.
+    if (!Data.Connected && !Firewall.IsConnected()) return CORV_INTERRUPTED;
     if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
   }
   FlushEvents();

@@ -240,6 +240,22 @@ TEST(FTPScripted, EmptyDownloadClosedBeforeTheGoAheadStillEmptiesTheFile) {
   EXPECT_TRUE(s.WaitDone());
 }
 
+// Active mode: the server says it opens the data connection, then goes without ever connecting.
+// Nothing will open it now, so the transfer ends with the control connection (a fuzz finding:
+// with no time-out it waited for ever).
+TEST(FTPScripted, ServerGoneBeforeItsDataConnectionEndsTheTransfer) {
+  ScriptedServer s;
+  s.Accept().Send("220 hi\r\n").ExpectLine().Send("200 PORT ok\r\n").Expect("LIST\r\n");
+  s.Send("150 opening\r\n226 done\r\n").Close();
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  e.ftp.Passive = 0;
+  EXPECT_EQ(e.ftp.DoAction(ftpListDirectoryLong), CORV_INTERRUPTED);
+  EXPECT_FALSE(e.ftp.Data.Connected);
+  EXPECT_TRUE(s.WaitDone());
+}
+
 TEST(FTPScripted, RefusedDownloadLeavesTheLocalFile) {
   ScriptedServer data;
   data.Accept().ReadUntilClosed();
