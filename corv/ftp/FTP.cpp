@@ -367,7 +367,9 @@ int CFTP::SendCommand(const char* name, const char* argument, bool transfer) {
   return FTP_REPLY_FAILED;
 }
 
-void CFTP::DrainUnsolicited() {
+void CFTP::DrainUnsolicited(bool keepReply) {
+  DynStr kept;
+  if (keepReply && kept.Set(Reply.Length(), Reply.Text()) != 0) return;
   IdleLine = false;
   for (int i = 0; i < 100 && !ReplyOwed && !ReadPassRunning() && Firewall.IsConnected(); ++i) {
     // Reads what the socket holds now, without waiting: the server may have sent it between
@@ -383,7 +385,7 @@ void CFTP::DrainUnsolicited() {
     FirePITrail(1, Reply.Text());
     if (std::strncmp(Reply.Text(), "421", 3) == 0) CloseControl();
   }
-  Reply.Set(0u);
+  if (!keepReply || Reply.Set(kept.Length(), kept.Text()) != 0) Reply.Set(0u);
 }
 
 void CFTP::CloseControl() {
@@ -719,8 +721,13 @@ int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
   // opens the connection, the transfer ends with that connection's close.
   while (Data.Connected ||
          (DataOpening && (Data.Socket != ws::INVALID_SOCKET || Data.ListenSocket != ws::INVALID_SOCKET))) {
-    // The server went before its data connection opened: nothing will open it now.
-    if (!Data.Connected && !Firewall.IsConnected()) return CORV_INTERRUPTED;
+    if (!Data.Connected) {
+      // The control connection is read meanwhile: its close is reported only once what came
+      // before it was read.
+      DrainUnsolicited(true);
+      // The server went before its data connection opened: nothing will open it now.
+      if (!Firewall.IsConnected()) return CORV_INTERRUPTED;
+    }
     if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
   }
   FlushEvents();

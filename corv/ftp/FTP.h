@@ -206,8 +206,8 @@ class CFTP : public CIPPortMsg {
   // Reports a line that came between actions, once the read that brought it is done.
   void ReportIdleLine();
   // Reads and reports the lines the server sent since the last reply, before a command goes
-  // out: none of them is the command's reply.
-  void DrainUnsolicited();
+  // out: none of them is the command's reply. With keepReply the last reply stays as it was.
+  void DrainUnsolicited(bool keepReply = false);
   int Logon();
   int Logoff();
   // The end of the outermost action: the control connection back in step (or closed), no

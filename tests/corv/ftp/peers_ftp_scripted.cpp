@@ -240,20 +240,29 @@ TEST(FTPScripted, EmptyDownloadClosedBeforeTheGoAheadStillEmptiesTheFile) {
   EXPECT_TRUE(s.WaitDone());
 }
 
-// Active mode: the server says it opens the data connection, then goes without ever connecting.
-// Nothing will open it now, so the transfer ends with the control connection (a fuzz finding:
-// with no time-out it waited for ever).
+// Active mode: the server says it opens the data connection, then goes without ever connecting,
+// with or without a last line unread before its close. Nothing will open it now, so the
+// transfer ends with the control connection (fuzz findings: with no time-out it waited for ever).
 TEST(FTPScripted, ServerGoneBeforeItsDataConnectionEndsTheTransfer) {
-  ScriptedServer s;
-  s.Accept().Send("220 hi\r\n").ExpectLine().Send("200 PORT ok\r\n").Expect("LIST\r\n");
-  s.Send("150 opening\r\n226 done\r\n").Close();
-  s.Start();
-  Engine e;
-  Aim(e, s);
-  e.ftp.Passive = 0;
-  EXPECT_EQ(e.ftp.DoAction(ftpListDirectoryLong), CORV_INTERRUPTED);
-  EXPECT_FALSE(e.ftp.Data.Connected);
-  EXPECT_TRUE(s.WaitDone());
+  for (const bool lastLine : {false, true}) {
+    SCOPED_TRACE(lastLine ? "a line before the close" : "the close alone");
+    ScriptedServer s;
+    s.Accept().Send("220 hi\r\n").ExpectLine().Send("200 PORT ok\r\n").Expect("LIST\r\n");
+    s.Send("150 opening\r\n226 done\r\n").Gate(1);
+    if (lastLine) s.Send("211 late\r\n");
+    s.Close();
+    s.Start();
+    Engine e;
+    Aim(e, s);
+    e.ftp.Passive = 0;
+    e.sink.then = [&](const std::string& ev) {
+      if (ev == "Trail 1 226 done") s.Open(1);
+    };
+    EXPECT_EQ(e.ftp.DoAction(ftpListDirectoryLong), CORV_INTERRUPTED);
+    EXPECT_FALSE(e.ftp.Data.Connected);
+    EXPECT_EQ(e.sink.Count("Trail 1 211 late"), lastLine ? 1 : 0);
+    EXPECT_TRUE(s.WaitDone());
+  }
 }
 
 TEST(FTPScripted, RefusedDownloadLeavesTheLocalFile) {
