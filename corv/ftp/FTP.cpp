@@ -293,6 +293,7 @@ int CFTP::SendLine(const char* name, const char* argument) {
   WaitingForLine = true;
   Reply.Set(0u);
   SetAcceptData(false);
+  if (!ReplyOwed) Terminator[0] = '\0';
   ReplyOwed = true;
   OwedTransfer = false;
   if (!name || !*name) return 0;
@@ -314,7 +315,9 @@ int CFTP::SendLine(const char* name, const char* argument) {
 }
 
 int CFTP::ReadReply(bool transfer, bool abor) {
-  char terminator[5] = {};
+  // A reply of many lines that a stop cut goes on where it was: its inner lines, taken for
+  // replies of their own, would end the recovery early.
+  char* terminator = Terminator;
   for (;;) {
     const int r = WaitForLine();
     if (r) return r;
@@ -391,6 +394,7 @@ void CFTP::CloseControl() {
   Connect(false);
   ErrorText = why;
   ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
+  Terminator[0] = '\0';
   TypeInStep = false;
 }
 
@@ -759,6 +763,7 @@ void CFTP::Recover() {
   Recovering = false;
   // The connection goes, and with it every state the server kept for it.
   ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
+  Terminator[0] = '\0';
   TypeInStep = false;
   // A pending open would empty LocalFile at the next action's first 1xx or 2xx reply.
   Data.OpenPending = false;

@@ -250,6 +250,7 @@ class CFTP : public CIPPortMsg {
   bool DataOpening = false;   // the transfer command got a preliminary reply
   bool IdleLine = false;      // a line that came between actions is partly in the reply
   bool IdleLineReady = false; // a line that came between actions waits for its trail
+  char Terminator[5] = {};    // the end line of a reply of many lines being read ("214 ")
   DynStr StopLine;            // the first error reply a stopped command got
   ws::SOCKET Parked = ws::INVALID_SOCKET;  // see Recover
   // The way to the component's folder from the login folder: CWD arguments, each ended by
