@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/win32/file.h"
+#include "platform/win32/misc.h"
 
 namespace {
 
@@ -82,7 +83,20 @@ LRESULT CFTP::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return Window ? DefWindowProcA(Window, message & 0xFFFF, wParam, lParam) : 0;
 }
 
-int CFTP::DoEvents(DWORD milliseconds, HWND window) { return CWsock::DoEvents(milliseconds, window); }
+int CFTP::DoEvents(DWORD milliseconds, HWND window) {
+  if (!Realigning) return CWsock::DoEvents(milliseconds, window);
+  // The recovery's bound is its own, kept apart from Timeout: a handler of its trail may set
+  // Timeout (for the next action) or restart the action's time, and the bound still holds.
+  DWORD elapsed = GetTickCount() - RealignStart;
+  if (elapsed <= RealignBound) {
+    const DWORD left = RealignBound - elapsed + 1;
+    if (CWsock::DoEvents(milliseconds < left ? milliseconds : left, window) == 0) return 0;
+    elapsed = GetTickCount() - RealignStart;
+    if (elapsed <= RealignBound) return 1;
+  }
+  SetFixedErrorText("Timeout.");
+  return 0;
+}
 
 // ---- events
 
@@ -509,9 +523,11 @@ int CFTP::EndAction(int result) {
 }
 
 int CFTP::Realign(bool abor, DWORD boundMs) {
-  const DWORD timeout = TimeoutMs;
-  TimeoutMs = boundMs;
-  StartTimeout();
+  // The action's own time (passed, perhaps) has no say here.
+  DeadlineSet = false;
+  RealignStart = GetTickCount();
+  RealignBound = boundMs;
+  Realigning = true;
   int r = 0;
   if (ReplyOwed) {
     // Before the NOOP's reply come exactly one reply of a plain command; of a transfer and
@@ -543,7 +559,7 @@ int CFTP::Realign(bool abor, DWORD boundMs) {
     r = SendCommand("REST", "0");
     if (!r) RestPending = false;
   }
-  TimeoutMs = timeout;
+  Realigning = false;
   StartTimeout();
   if (r) CloseControl();
   return r;
@@ -760,7 +776,7 @@ void CFTP::Recover() {
   Interrupted = false;
   WaitingForLine = false;
   AbortRequested = false;
-  Recovering = false;
+  Recovering = Realigning = false;
   // The connection goes, and with it every state the server kept for it.
   ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
   Terminator[0] = '\0';

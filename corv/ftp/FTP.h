@@ -245,6 +245,9 @@ class CFTP : public CIPPortMsg {
   bool RenamePending = false; // a rename may wait for its RNTO on the server
   bool AbortRequested = false;  // a handler asked for an abort of the running action
   bool Recovering = false;
+  bool Realigning = false;    // Realign runs: its waits end at its own bound
+  DWORD RealignStart = 0;
+  DWORD RealignBound = 0;
   bool TypeInStep = false;    // the server's transfer type is TransferMode
   bool FolderOwed = false;    // a new connection is not yet in the component's folder
   bool DataOpening = false;   // the transfer command got a preliminary reply
