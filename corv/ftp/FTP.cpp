@@ -470,7 +470,10 @@ int CFTP::Perform(int code) {
     result = Perform(ftpLogon);
     if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   }
-  if (!result && code > ftpLogoff) result = RestoreFolder();
+  // An absolute folder does not start from the old one: a way back that fails (the folder is
+  // gone) must not keep the user from leaving it.
+  const bool absolute = code == FTP_ACTION_CHANGE_DIR && Act.RemotePath[0] == '/';
+  if (!result && code > ftpLogoff && !absolute) result = RestoreFolder();
   if (!result) result = RunAction(code);
   if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   // The data side of a failed action closes; nothing it still holds is handed on.
@@ -637,6 +640,7 @@ int CFTP::RunAction(int code) {
       const bool up = std::strcmp(Act.RemotePath, "..") == 0;
       const int r = up ? SendCommand("CDUP", nullptr) : SendCommand("CWD", Act.RemotePath);
       if (!r) FolderChanged(Act.RemotePath);
+      if (!r && Act.RemotePath[0] == '/') FolderOwed = false;
       return r;
     }
     case FTP_ACTION_COMMAND:

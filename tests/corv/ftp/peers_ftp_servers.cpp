@@ -338,6 +338,18 @@ TYPED_TEST(FTPServer, FailuresKeepTheEngineUsable) {
 
   e.ftp.Command.SetText("NOOP");
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+
+  // The folder was removed while the connection was down: the way back fails with the
+  // server's reply, and an absolute RemotePath still leads out (it replayed the way first).
+  mkdir(this->Remote("doomed").c_str(), 0777);
+  ASSERT_EQ(e.ftp.SetRemotePath("doomed"), 0) << e.Error();
+  e.ftp.Connect(false);
+  rmdir(this->Remote("doomed").c_str());
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), FTP_REPLY_FAILED);
+  EXPECT_EQ(e.Error().substr(0, 3), "550");
+  ASSERT_EQ(e.ftp.SetRemotePath(this->server->home().c_str()), 0) << e.Error();
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_EQ(std::string(e.ftp.GetRemotePath()), this->server->home());
 }
 
 // Uploads, downloads and listings stopped by an interrupt from a handler or by the time-out,
