@@ -207,11 +207,14 @@ const char* CFTP::GetRemotePath() {
   char* open = std::strchr(Reply.Text(), '"');
   if (!open || !open[1]) return RemotePath;
   char* close = std::strchr(open + 1, '"');
+  // A quote doubled inside the name, or a name past the field's size, leaves RemotePath short
+  // of the folder: the way back stays the steps that led here, not the cut text.
+  const bool whole = close && close[1] != '"' && static_cast<std::size_t>(close - open - 1) <= kNameMax;
   if (close) *close = '\0';
   // Copied before the reply is cut: cutting may move it out of the block open points into.
   CopyName(RemotePath, open + 1);
   if (close) Reply.Set(static_cast<std::uint32_t>(close - Reply.Text()));
-  FolderNamed(RemotePath);
+  if (whole) FolderNamed(RemotePath);
   return RemotePath;
 }
 
