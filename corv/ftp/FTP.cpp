@@ -473,10 +473,11 @@ int CFTP::Perform(int code) {
     result = Perform(ftpLogon);
     if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   }
-  // An absolute folder does not start from the old one: a way back that fails (the folder is
-  // gone) must not keep the user from leaving it.
+  // An absolute folder does not start from the old one, and a transfer type needs none: a way
+  // back that fails (the folder is gone) must not keep the user from either.
   const bool absolute = code == FTP_ACTION_CHANGE_DIR && Act.RemotePath[0] == '/';
-  if (!result && code > ftpLogoff && !absolute) result = RestoreFolder();
+  const bool type = code == FTP_ACTION_TYPE_ASCII || code == FTP_ACTION_TYPE_BINARY;
+  if (!result && code > ftpLogoff && !absolute && !type) result = RestoreFolder();
   if (!result) result = RunAction(code);
   if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   // The data side of a failed action closes; nothing it still holds is handed on.

@@ -354,6 +354,7 @@ TYPED_TEST(FTPServer, FailuresKeepTheEngineUsable) {
   rmdir(this->Remote("doomed").c_str());
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), FTP_REPLY_FAILED);
   EXPECT_EQ(e.Error().substr(0, 3), "550");
+  EXPECT_EQ(e.ftp.SetTransferMode(tmBinary), 0) << "no folder needed: " << e.Error();
   ASSERT_EQ(e.ftp.SetRemotePath(this->server->home().c_str()), 0) << e.Error();
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
   EXPECT_EQ(std::string(e.ftp.GetRemotePath()), this->server->home());
