@@ -463,7 +463,7 @@ TEST(FTPScripted, HandlersOfTheRecoveryKeepItsBoundAndTheTimeout) {
     if (ev == "Trail 0 NOOP") e.ftp.SetTimeout(30);
   };
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), CORV_INTERRUPTED);
-  EXPECT_TRUE(s.WaitStep(5));
+  EXPECT_TRUE(s.WaitStep(6));  // past the silent step
   EXPECT_TRUE(closed) << "the recovery gave up by itself";
   EXPECT_EQ(e.ftp.GetTimeout(), 30u);
   toThrow = true;
