@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/win32/file.h"
+#include "platform/win32/misc.h"
 
 namespace {
 
@@ -82,7 +83,20 @@ LRESULT CFTP::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return Window ? DefWindowProcA(Window, message & 0xFFFF, wParam, lParam) : 0;
 }
 
-int CFTP::DoEvents(DWORD milliseconds, HWND window) { return CWsock::DoEvents(milliseconds, window); }
+int CFTP::DoEvents(DWORD milliseconds, HWND window) {
+  if (!Realigning) return CWsock::DoEvents(milliseconds, window);
+  // The recovery's bound is its own, kept apart from Timeout: a handler of its trail may set
+  // Timeout (for the next action) or restart the action's time, and the bound still holds.
+  DWORD elapsed = GetTickCount() - RealignStart;
+  if (elapsed <= RealignBound) {
+    const DWORD left = RealignBound - elapsed + 1;
+    if (CWsock::DoEvents(milliseconds < left ? milliseconds : left, window) == 0) return 0;
+    elapsed = GetTickCount() - RealignStart;
+    if (elapsed <= RealignBound) return 1;
+  }
+  SetFixedErrorText("Timeout.");
+  return 0;
+}
 
 // ---- events
 
@@ -193,11 +207,14 @@ const char* CFTP::GetRemotePath() {
   char* open = std::strchr(Reply.Text(), '"');
   if (!open || !open[1]) return RemotePath;
   char* close = std::strchr(open + 1, '"');
+  // A quote doubled inside the name, or a name past the field's size, leaves RemotePath short
+  // of the folder: the way back stays the steps that led here, not the cut text.
+  const bool whole = close && close[1] != '"' && static_cast<std::size_t>(close - open - 1) <= kNameMax;
   if (close) *close = '\0';
   // Copied before the reply is cut: cutting may move it out of the block open points into.
   CopyName(RemotePath, open + 1);
   if (close) Reply.Set(static_cast<std::uint32_t>(close - Reply.Text()));
-  FolderNamed(RemotePath);
+  if (whole) FolderNamed(RemotePath);
   return RemotePath;
 }
 
@@ -293,6 +310,7 @@ int CFTP::SendLine(const char* name, const char* argument) {
   WaitingForLine = true;
   Reply.Set(0u);
   SetAcceptData(false);
+  if (!ReplyOwed) Terminator[0] = '\0';
   ReplyOwed = true;
   OwedTransfer = false;
   if (!name || !*name) return 0;
@@ -314,7 +332,9 @@ int CFTP::SendLine(const char* name, const char* argument) {
 }
 
 int CFTP::ReadReply(bool transfer, bool abor) {
-  char terminator[5] = {};
+  // A reply of many lines that a stop cut goes on where it was: its inner lines, taken for
+  // replies of their own, would end the recovery early.
+  char* terminator = Terminator;
   for (;;) {
     const int r = WaitForLine();
     if (r) return r;
@@ -393,6 +413,7 @@ void CFTP::CloseControl() {
   Connect(false);
   ErrorText = why;
   ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
+  Terminator[0] = '\0';
   TypeInStep = false;
 }
 
@@ -454,7 +475,11 @@ int CFTP::Perform(int code) {
     result = Perform(ftpLogon);
     if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   }
-  if (!result && code > ftpLogoff) result = RestoreFolder();
+  // An absolute folder does not start from the old one, and a transfer type needs none: a way
+  // back that fails (the folder is gone) must not keep the user from either.
+  const bool absolute = code == FTP_ACTION_CHANGE_DIR && Act.RemotePath[0] == '/';
+  const bool type = code == FTP_ACTION_TYPE_ASCII || code == FTP_ACTION_TYPE_BINARY;
+  if (!result && code > ftpLogoff && !absolute && !type) result = RestoreFolder();
   if (!result) result = RunAction(code);
   if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   // The data side of a failed action closes; nothing it still holds is handed on.
@@ -507,9 +532,11 @@ int CFTP::EndAction(int result) {
 }
 
 int CFTP::Realign(bool abor, DWORD boundMs) {
-  const DWORD timeout = TimeoutMs;
-  TimeoutMs = boundMs;
-  StartTimeout();
+  // The action's own time (passed, perhaps) has no say here.
+  DeadlineSet = false;
+  RealignStart = GetTickCount();
+  RealignBound = boundMs;
+  Realigning = true;
   int r = 0;
   if (ReplyOwed) {
     // Before the NOOP's reply come exactly one reply of a plain command; of a transfer and
@@ -541,7 +568,7 @@ int CFTP::Realign(bool abor, DWORD boundMs) {
     r = SendCommand("REST", "0");
     if (!r) RestPending = false;
   }
-  TimeoutMs = timeout;
+  Realigning = false;
   StartTimeout();
   if (r) CloseControl();
   return r;
@@ -619,6 +646,7 @@ int CFTP::RunAction(int code) {
       const bool up = std::strcmp(Act.RemotePath, "..") == 0;
       const int r = up ? SendCommand("CDUP", nullptr) : SendCommand("CWD", Act.RemotePath);
       if (!r) FolderChanged(Act.RemotePath);
+      if (!r && Act.RemotePath[0] == '/') FolderOwed = false;
       return r;
     }
     case FTP_ACTION_COMMAND:
@@ -765,9 +793,10 @@ void CFTP::Recover() {
   Interrupted = false;
   WaitingForLine = false;
   AbortRequested = false;
-  Recovering = false;
+  Recovering = Realigning = false;
   // The connection goes, and with it every state the server kept for it.
   ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
+  Terminator[0] = '\0';
   TypeInStep = false;
   // A pending open would empty LocalFile at the next action's first 1xx or 2xx reply.
   Data.OpenPending = false;

@@ -245,11 +245,15 @@ class CFTP : public CIPPortMsg {
   bool RenamePending = false; // a rename may wait for its RNTO on the server
   bool AbortRequested = false;  // a handler asked for an abort of the running action
   bool Recovering = false;
+  bool Realigning = false;    // Realign runs: its waits end at its own bound
+  DWORD RealignStart = 0;
+  DWORD RealignBound = 0;
   bool TypeInStep = false;    // the server's transfer type is TransferMode
   bool FolderOwed = false;    // a new connection is not yet in the component's folder
   bool DataOpening = false;   // the transfer command got a preliminary reply
   bool IdleLine = false;      // a line that came between actions is partly in the reply
   bool IdleLineReady = false; // a line that came between actions waits for its trail
+  char Terminator[5] = {};    // the end line of a reply of many lines being read ("214 ")
   DynStr StopLine;            // the first error reply a stopped command got
   ws::SOCKET Parked = ws::INVALID_SOCKET;  // see Recover
   // The way to the component's folder from the login folder: CWD arguments, each ended by

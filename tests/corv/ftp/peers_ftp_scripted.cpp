@@ -2,6 +2,7 @@
 // PASV replies real servers do not give, aborts and calls from event handlers.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 
@@ -461,6 +462,41 @@ TEST(FTPScripted, InterruptOrTimeoutLeavesTheControlConnectionInStep) {
   StoppedTransfer("Transfer", single226, true);
   StoppedTransfer("Transfer", ignored);
   StoppedTransfer("Transfer", ignored, true);
+}
+
+// Handlers of the recovery's own trail: a Timeout set there is the next action's and the
+// recovery keeps its own bound against a server gone silent (it waited without any); a throw
+// there leaves Timeout as the user set it (it was left at the recovery's bound).
+TEST(FTPScripted, HandlersOfTheRecoveryKeepItsBoundAndTheTimeout) {
+  bool closed = false;
+  ScriptedServer s;
+  s.Accept().Send("220 hi\r\n").Expect("SITE X\r\n").Send("150 wait\r\n").Expect("NOOP\r\n").Run([&](int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char c;
+    while (!closed && ::poll(&p, 1, 5000) == 1) closed = ::read(fd, &c, 1) <= 0;
+  });
+  s.Close().Accept().Send("220 hi\r\n").Expect("SITE X\r\n").Send("150 wait\r\n").ReadUntilClosed();
+  s.Start();
+  Engine e;
+  Aim(e, s);
+  e.ftp.SetTimeout(0);
+  e.ftp.Command.SetText("SITE X");
+  bool toThrow = false;
+  e.sink.then = [&](const std::string& ev) {
+    if (ev == "Trail 1 150 wait") e.ftp.DoAction(ftpIdle);
+    if (ev == "Trail 0 NOOP" && toThrow) throw 7;
+    if (ev == "Trail 0 NOOP") e.ftp.SetTimeout(30);
+  };
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), CORV_INTERRUPTED);
+  EXPECT_TRUE(s.WaitStep(6));  // past the silent step
+  EXPECT_TRUE(closed) << "the recovery gave up by itself";
+  EXPECT_EQ(e.ftp.GetTimeout(), 30u);
+  toThrow = true;
+  EXPECT_THROW(e.ftp.DoAction(FTP_ACTION_COMMAND), int);
+  e.ftp.Recover();
+  EXPECT_EQ(e.ftp.GetTimeout(), 30u);
+  EXPECT_TRUE(s.WaitDone());
+  EXPECT_EQ("", s.failures());
 }
 
 // An interrupt from the trail of a command stops the action before the command is sent.

@@ -338,6 +338,41 @@ TYPED_TEST(FTPServer, FailuresKeepTheEngineUsable) {
 
   e.ftp.Command.SetText("NOOP");
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+
+  // The server ends the session (not a Logoff: the folder is gone back to).
+  const auto dropped = [&] {
+    e.ftp.Command.SetText("QUIT");
+    EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+    for (int i = 0; i < 500 && e.ftp.Firewall.IsConnected(); ++i) e.ftp.CWsock::DoEvents(10, e.ftp.Window);
+    e.ftp.Command.SetText("NOOP");
+  };
+  // The folder was removed while the connection was down: the way back fails with the
+  // server's reply, and an absolute RemotePath still leads out (it replayed the way first).
+  mkdir(this->Remote("doomed").c_str(), 0777);
+  ASSERT_EQ(e.ftp.SetRemotePath("doomed"), 0) << e.Error();
+  dropped();
+  rmdir(this->Remote("doomed").c_str());
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), FTP_REPLY_FAILED);
+  EXPECT_EQ(e.Error().substr(0, 3), "550");
+  EXPECT_EQ(e.ftp.SetTransferMode(tmBinary), 0) << "no folder needed: " << e.Error();
+  ASSERT_EQ(e.ftp.SetRemotePath(this->server->home().c_str()), 0) << e.Error();
+  EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), 0) << e.Error();
+  EXPECT_EQ(std::string(e.ftp.GetRemotePath()), this->server->home());
+
+  // A name with a quote reads cut short at the quote; the way back after a new logon is
+  // still the folder itself, not the one named by the cut text.
+  for (const char* d : {"q", "q\"d"}) {
+    mkdir(this->Remote(d).c_str(), 0777);
+    WriteFileBytes(this->Remote(std::string(d) + "/f"), d);
+  }
+  ASSERT_EQ(e.ftp.SetRemotePath("q\"d"), 0) << e.Error();
+  EXPECT_EQ(std::string(e.ftp.GetRemotePath()), this->Home() + "/q");
+  dropped();
+  e.ftp.SetRemoteFile("f");
+  e.ftp.SetLocalFile("");
+  e.sink.Clear();
+  ASSERT_EQ(e.ftp.DoAction(ftpDownload), 0) << e.Error();
+  EXPECT_EQ(e.sink.body, "q\"d");
 }
 
 // Uploads, downloads and listings stopped by an interrupt from a handler or by the time-out,
@@ -425,6 +460,7 @@ TYPED_TEST(FTPServer, StopsLeaveNothingBehind) {
       {ftpUpload, "Start", Abort, "up.bin"},
       {ftpUpload, "Transfer", Abort, "up.bin"},
       {ftpUpload, "End", Abort, "up.bin"},
+      {FTP_ACTION_COMMAND, "Trail 1 214-", Interrupt, "HELP"},  // inside a reply of many lines
   };
   const std::string big = Pattern(2 * 1024 * 1024, 11);
   std::string lines;
@@ -452,6 +488,7 @@ TYPED_TEST(FTPServer, StopsLeaveNothingBehind) {
     const bool upload = c.action == ftpUpload;
     e.ftp.SetLocalFile(this->Local(upload ? "big.bin" : "keep.bin").c_str());
     e.ftp.SetRemoteFile(c.remote);
+    e.ftp.Command.SetText(c.remote);
     e.ftp.StartByte.SetText(std::strstr(c.at, "350") ? "1000" : "");
     bool fired = false;
     int call = -1;
@@ -478,8 +515,12 @@ TYPED_TEST(FTPServer, StopsLeaveNothingBehind) {
       return result == 0;
     };
     e.ftp.Command.SetText("NOOP");
+    e.sink.Clear();
     if (!ok(e.ftp.DoAction(FTP_ACTION_COMMAND), "NOOP")) continue;
     EXPECT_EQ(std::string(e.ftp.Reply.Text()).substr(0, 3), "200");
+    if (e.sink.Count("Trail 2 Connecting") == 0) {
+      EXPECT_EQ(e.sink.Only("Trail 1").size(), 1u) << "nothing the stopped action owed is left unread";
+    }
     if (c.action == ftpLogon && !ok(e.ftp.SetRemotePath(folder.c_str()), "CWD")) continue;
     EXPECT_EQ(std::string(e.ftp.GetRemotePath()), folder);
     e.ftp.StartByte.SetText("");
