@@ -50,6 +50,15 @@ int CListeningSocket::Listen(WORD port) {
   return 0;
 }
 
+bool CListeningSocket::ConnectionWaiting() {
+  if (ListenSocket == ws::INVALID_SOCKET) return false;
+  ws::fd_set set{};
+  set.fd_count = 1;
+  set.fd_array[0] = ListenSocket;
+  const ws::timeval now{};
+  return WinsockProcs.select(0, &set, nullptr, nullptr, &now) > 0;
+}
+
 WORD CListeningSocket::GetListenPort() {
   if (ListenSocket == ws::INVALID_SOCKET) return 0;
   ws::sockaddr_in bound{};

@@ -753,8 +753,10 @@ int CFTP::Transfer(std::uint8_t kind, const char* command, bool restart) {
       // The control connection is read meanwhile: its close is reported only once what came
       // before it was read.
       DrainUnsolicited(true);
-      // The server went before its data connection opened: nothing will open it now.
-      if (!Firewall.IsConnected()) return CORV_INTERRUPTED;
+      // In active mode a server that went without connecting will never connect now; one that
+      // did connect first has its connection waiting. A passive connect ends by itself.
+      if (!Firewall.IsConnected() && Data.Socket == ws::INVALID_SOCKET && !Data.ConnectionWaiting())
+        return CORV_INTERRUPTED;
     }
     if (!DoEvents(PassMs(), Window)) return CORV_INTERRUPTED;
   }

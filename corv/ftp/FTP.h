@@ -52,6 +52,8 @@ class CListeningSocket : public CInternalIPPort {
   int Listen(WORD port);
   int CloseListener();
   WORD GetListenPort();
+  // A connection waits to be accepted (its report may still be on its way).
+  bool ConnectionWaiting();
   // "h1,h2,h3,h4,p1,p2" of the control socket's local address and the listen port; buffer
   // needs 24 bytes.
   int FormatPortArgument(char* buffer, ws::SOCKET control);
