@@ -9,6 +9,8 @@ namespace peers {
 
 namespace {
 
+constexpr int kPassivePorts = 8;
+
 void MakeDir(const std::string& path, mode_t mode) {
   if (mkdir(path.c_str(), mode) != 0) throw PeerError("cannot create " + path);
   chmod(path.c_str(), mode);  // past the umask
@@ -37,7 +39,9 @@ Vsftpd::Vsftpd() {
   MakeDir(dir_.File("empty"), 0755);
   for (int attempt = 0;; ++attempt) {
     port_ = FreePort();
-    int pasv = FreePort();
+    // More than one passive port: a session that ends while its data connection is still being
+    // made may hold its listener a moment after the next session asks for one.
+    int pasv = FreePorts(kPassivePorts);
     std::ostringstream conf;
     conf << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port_
          << "\nbackground=NO\nseccomp_sandbox=NO\nsecure_chroot_dir=" << dir_.File("empty")
@@ -46,7 +50,7 @@ Vsftpd::Vsftpd() {
             "anon_other_write_enable=YES\nanon_umask=022\nanon_world_readable_only=NO\n"
             "ftp_username=ftp\n"
             "pasv_enable=YES\npasv_address=127.0.0.1\npasv_min_port="
-         << pasv << "\npasv_max_port=" << pasv
+         << pasv << "\npasv_max_port=" << pasv + kPassivePorts - 1
          << "\nport_enable=YES\nconnect_from_port_20=NO\n"
             "dirmessage_enable=NO\nxferlog_enable=YES\nvsftpd_log_file="
          << dir_.File("vsftpd.log") << "\nlog_ftp_protocol=YES\nuse_localtime=NO\n"
@@ -68,7 +72,7 @@ Pyftpdlib::Pyftpdlib() {
   MakeDir(root_, 0755);
   for (int attempt = 0;; ++attempt) {
     port_ = FreePort();
-    int pasv = FreePort();
+    int pasv = FreePorts(kPassivePorts);
     std::ostringstream script;
     script << "import logging\n"
               "from pyftpdlib.authorizers import DummyAuthorizer\n"
@@ -83,8 +87,8 @@ Pyftpdlib::Pyftpdlib() {
               "    pass\n"
               "H.authorizer = a\n"
               "H.banner = 'tavlin test server'\n"
-              "H.passive_ports = ["
-           << pasv << "]\n"
+              "H.passive_ports = list(range("
+           << pasv << ", " << pasv + kPassivePorts << "))\n"
               "s = FTPServer(('127.0.0.1', "
            << port_ << "), H)\n"
               "s.serve_forever()\n";

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <algorithm>
 #include <mutex>
+#include <vector>
 #include <sys/file.h>
 #include <cerrno>
 #include <chrono>
@@ -92,7 +93,7 @@ int EphemeralLow() {
 
 }  // namespace
 
-int FreePort() {
+int FreePorts(int count) {
   static std::mutex mu;
   std::lock_guard<std::mutex> lock(mu);
   const int lo = 20000;
@@ -104,21 +105,28 @@ int FreePort() {
   ::chmod(dir.c_str(), 01777);
   static unsigned next = static_cast<unsigned>(::getpid()) * 7919u +
                          static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
-  const unsigned span = static_cast<unsigned>(hi - lo + 1);
+  const unsigned span = static_cast<unsigned>(hi - lo + 1 - (count - 1));
   for (unsigned tries = 0; tries < span; ++tries) {
-    const int port = lo + static_cast<int>(next++ % span);
-    const std::string file = dir + "/" + std::to_string(port);
-    int fd = ::open(file.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
-    if (fd < 0) continue;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !BindsNow(port)) {
-      ::close(fd);
-      continue;
+    const int first = lo + static_cast<int>(next++ % span);
+    std::vector<int> held;
+    for (int port = first; port < first + count; ++port) {
+      const std::string file = dir + "/" + std::to_string(port);
+      int fd = ::open(file.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+      if (fd < 0) break;
+      if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !BindsNow(port)) {
+        ::close(fd);
+        break;
+      }
+      held.push_back(fd);
     }
-    // The descriptor stays open: the claim lasts as long as this process.
-    return port;
+    // The descriptors stay open: the claim lasts as long as this process.
+    if (static_cast<int>(held.size()) == count) return first;
+    for (int fd : held) ::close(fd);
   }
-  throw PeerError("cannot find a free port for a test server");
+  throw PeerError("cannot find free ports for a test server");
 }
+
+int FreePort() { return FreePorts(1); }
 
 bool PortAccepts(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -21,6 +21,9 @@ class PeerError : public std::runtime_error {
 // range, with a lock file), for a server still to bind it.
 int FreePort();
 
+// The first of count consecutive ports, each claimed as FreePort claims one.
+int FreePorts(int count);
+
 // Whether 127.0.0.1:port accepts a connection now.
 bool PortAccepts(int port);
 
