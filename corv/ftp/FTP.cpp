@@ -624,6 +624,12 @@ int CFTP::RunAction(int code) {
     case ftpDeleteFile:
       return SendCommand("DELE", Act.RemoteFile);
     case ftpRenameFile: {
+      // Checked before RNFR: a server left waiting for its RNTO would take the next command as it.
+      if (HasLineBreak(Act.AltFile)) {
+        ClearErrorText();
+        SetFixedErrorText("The command line must not hold a CR or LF.");
+        return FTP_LINE_BREAK;
+      }
       RenamePending = true;
       int r = SendCommand("RNFR", Act.RemoteFile);
       if (!r) r = SendCommand("RNTO", Act.AltFile);

@@ -323,6 +323,13 @@ TYPED_TEST(FTPServer, FailuresKeepTheEngineUsable) {
   e.ftp.Command.SetText("NOOP\r\nDELE victim");
   EXPECT_EQ(e.ftp.DoAction(FTP_ACTION_COMMAND), FTP_LINE_BREAK);
   EXPECT_EQ(ReadFileBytes(this->Remote("victim")), "keep");
+  e.sink.Clear();
+  e.ftp.SetRemoteFile("victim");
+  e.ftp.SetAltFile("moved\r\nDELE victim");
+  EXPECT_EQ(e.ftp.DoAction(ftpRenameFile), FTP_LINE_BREAK);
+  EXPECT_EQ(e.sink.Count("Trail 0"), 0);
+  EXPECT_EQ(ReadFileBytes(this->Remote("victim")), "keep");
+  e.ftp.SetAltFile("");
 
   // A start byte beyond the end of the local file sends nothing rather than stale bytes.
   WriteFileBytes(this->Local("small"), std::string(1500, 's'));
