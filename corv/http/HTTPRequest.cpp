@@ -30,6 +30,19 @@ const char* FindIn(const char* from, const char* end, char c) {
                     : nullptr;
 }
 
+// The port a scheme implies; other schemes imply none of their own.
+std::uint32_t SchemePort(const char* scheme, std::uint32_t otherwise) {
+  if (HTTPSameText(scheme, "http")) return 80;
+  if (HTTPSameText(scheme, "https")) return 443;
+  return otherwise;
+}
+
+int AppendPort(DynStr& out, std::uint32_t port) {
+  char text[16];
+  std::snprintf(text, sizeof text, ":%u", static_cast<unsigned>(port));
+  return out.Append(text) != 0 ? 200 : 0;
+}
+
 }  // namespace
 
 bool HTTPSameText(const char* a, const char* b) {
@@ -92,11 +105,7 @@ int CHTTPRequest::SetURL(const char* text, bool redirect) {
   const char* colon = FindIn(rest, end, ':');
   if (rest[0] != '/' && colon) {
     if (URLScheme.Set(static_cast<std::uint32_t>(colon - rest), rest) != 0) return 200;
-    if (HTTPSameText(URLScheme.Text(), "http")) {
-      URLPort = 80;
-    } else if (HTTPSameText(URLScheme.Text(), "https")) {
-      URLPort = 443;
-    }
+    URLPort = static_cast<std::uint16_t>(SchemePort(URLScheme.Text(), URLPort));
     rest = colon + 1;
   }
 
@@ -219,11 +228,7 @@ int CHTTPRequest::BuildRequestHead(const char* verb, DynStr& out) {
   if (AppendAll(out, {verb, " "}) != 0) return 200;
   if (UsesProxy()) {
     if (AppendAll(out, {URLScheme.Text(), "://", URLServer.Text()}) != 0) return 200;
-    if (URLPort != DefaultPort) {
-      char port[16];
-      std::snprintf(port, sizeof port, ":%u", static_cast<unsigned>(URLPort));
-      if (out.Append(port) != 0) return 200;
-    }
+    if (URLPort != DefaultPort && AppendPort(out, URLPort) != 0) return 200;
   }
   if (AppendAll(out, {URLPath.Text(), " ", HTTPVersion.Text()}) != 0) return 200;
 
@@ -237,17 +242,7 @@ int CHTTPRequest::BuildRequestHead(const char* verb, DynStr& out) {
     if (AppendAll(out, {"\r\nHost: ", URLServer.Text()}) != 0) return 200;
     // A server that builds its redirects from Host needs the port whenever the scheme's own
     // is not the one used.
-    std::uint32_t schemePort = DefaultPort;
-    if (HTTPSameText(URLScheme.Text(), "http")) {
-      schemePort = 80;
-    } else if (HTTPSameText(URLScheme.Text(), "https")) {
-      schemePort = 443;
-    }
-    if (URLPort != schemePort) {
-      char port[16];
-      std::snprintf(port, sizeof port, ":%u", static_cast<unsigned>(URLPort));
-      if (out.Append(port) != 0) return 200;
-    }
+    if (URLPort != SchemePort(URLScheme.Text(), DefaultPort) && AppendPort(out, URLPort) != 0) return 200;
   }
 
   struct Header {
