@@ -211,12 +211,14 @@ int CAsyncIPPort::Disconnect(LONG word) {
     CloseSocket();
     return 0;
   }
-  WinsockProcs.WSAAsyncSelect(Socket, Window, WM_CORV_SOCKET, 0);
   if (Read.inPass) {
-    // The running pass closes once it is done with the data in hand.
+    // The running pass closes once it is done with the data in hand; the socket reports
+    // nothing more meanwhile.
+    WinsockProcs.WSAAsyncSelect(Socket, Window, WM_CORV_SOCKET, 0);
     AskClose(word, false);
     return 0;
   }
+  // Close stops the notifications itself.
   return Close(word, false);
 }
 
