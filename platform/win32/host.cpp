@@ -128,13 +128,13 @@ PumpState& Pump() {
 PumpFrame::PumpFrame() {
   PumpState& p = Pump();
   p.frames.push_back(p.own);
-  outerOwn_ = p.own;
   p.own = false;
 }
 
+// Frames nest: the innermost one is this one, and it holds what was in force before it.
 PumpFrame::~PumpFrame() {
   PumpState& p = Pump();
-  p.own = outerOwn_;
+  p.own = p.frames.back();
   p.frames.pop_back();
 }
 

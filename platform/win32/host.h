@@ -39,9 +39,6 @@ class PumpFrame {
   ~PumpFrame();
   PumpFrame(const PumpFrame&) = delete;
   PumpFrame& operator=(const PumpFrame&) = delete;
-
- private:
-  bool outerOwn_;
 };
 // The frames opened directly within its extent (not further in) are the framework's; with
 // inherit, only when the innermost frame already in progress is (or there is none): a loop that
