@@ -471,10 +471,8 @@ int CFTP::Perform(int code) {
   const std::uint8_t outer = CurrentAction;
   if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   int result = 0;
-  if (!Firewall.IsConnected() && code != ftpIdle && code != ftpLogon && code != ftpLogoff) {
-    result = Perform(ftpLogon);
-    if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
-  }
+  // The logon gives the busy state back to this action when it ends.
+  if (!Firewall.IsConnected() && code != ftpIdle && code != ftpLogon && code != ftpLogoff) result = Perform(ftpLogon);
   // An absolute folder does not start from the old one, and a transfer type needs none: a way
   // back that fails (the folder is gone) must not keep the user from either.
   const bool absolute = code == FTP_ACTION_CHANGE_DIR && Act.RemotePath[0] == '/';
