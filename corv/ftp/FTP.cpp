@@ -412,6 +412,10 @@ void CFTP::CloseControl() {
   const char* why = ErrorText;
   Connect(false);
   ErrorText = why;
+  ForgetServerState();
+}
+
+void CFTP::ForgetServerState() {
   ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
   Terminator[0] = '\0';
   TypeInStep = false;
@@ -801,9 +805,7 @@ void CFTP::Recover() {
   AbortRequested = false;
   Recovering = Realigning = false;
   // The connection goes, and with it every state the server kept for it.
-  ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
-  Terminator[0] = '\0';
-  TypeInStep = false;
+  ForgetServerState();
   // A pending open would empty LocalFile at the next action's first 1xx or 2xx reply.
   Data.OpenPending = false;
   Data.Accepted = false;

@@ -221,6 +221,9 @@ class CFTP : public CIPPortMsg {
   int Realign(bool abor, DWORD boundMs);
   // Closes the control connection; the server state that went with it goes too.
   void CloseControl();
+  // The control connection is gone: what the server kept for it (a reply owed, an offset, a
+  // rename's first half, the transfer type, a reply of many lines under way) is gone too.
+  void ForgetServerState();
   // Closes the data socket a handler's exception left open.
   void ReleaseParked();
   int Transfer(std::uint8_t kind, const char* command, bool restart);
