@@ -66,8 +66,7 @@ bool CFTP::Init() {
   TransferMode = 0;
   Passive = 0;
   LocalFile[0] = RemotePath[0] = RemoteFile[0] = AltFile[0] = '\0';
-  FolderTrail.Set(0u);
-  FolderOwed = false;
+  ForgetFolder();
   return true;
 }
 
@@ -227,8 +226,7 @@ int CFTP::SetRemotePath(const char* text) {
   CopyName(RemotePath, text);
   if (Firewall.IsConnected()) return DoAction(FTP_ACTION_CHANGE_DIR);
   // Only stored: the next connection starts in the login folder.
-  FolderTrail.Set(0u);
-  FolderOwed = false;
+  ForgetFolder();
   return 0;
 }
 
@@ -248,6 +246,11 @@ void CFTP::FolderChanged(const char* path) {
   if (path[0] == '/') FolderTrail.Set(0u);
   // Without the memory the way back is unknown: the folder is not gone back to.
   if (FolderTrail.Append(path) != 0 || FolderTrail.Append("\n") != 0) FolderTrail.Set(0u);
+}
+
+void CFTP::ForgetFolder() {
+  FolderTrail.Set(0u);
+  FolderOwed = false;
 }
 
 void CFTP::FolderNamed(const char* path) {
@@ -701,8 +704,7 @@ int CFTP::Logon() {
 
 int CFTP::Logoff() {
   // A session ended on purpose: the next one starts in the login folder.
-  FolderTrail.Set(0u);
-  FolderOwed = false;
+  ForgetFolder();
   ReleaseParked();
   if (!Firewall.IsConnected()) return 0;
   int r = SendCommand("QUIT", nullptr);

@@ -240,6 +240,8 @@ class CFTP : public CIPPortMsg {
   // A CWD or CDUP succeeded; a PWD named the folder.
   void FolderChanged(const char* path);
   void FolderNamed(const char* path);
+  // The next connection stays in the login folder.
+  void ForgetFolder();
 
   // The error text is a copy: the reply line changes with the next command.
   void SetReplyError(const char* text);
