@@ -284,6 +284,12 @@ void CFTP::SetReplyError(const char* text) {
   ErrorText = ErrorLine.Text();
 }
 
+int CFTP::RefuseLineBreak() {
+  ClearErrorText();
+  SetFixedErrorText("The command line must not hold a CR or LF.");
+  return FTP_LINE_BREAK;
+}
+
 int CFTP::SendLine(const char* name, const char* argument) {
   if (name) {
     std::size_t n = std::strlen(name);
@@ -299,11 +305,7 @@ int CFTP::SendLine(const char* name, const char* argument) {
     TrailLine[n] = '\0';
     // A line break inside a name or argument would end the command early and send the
     // rest as a command of its own.
-    if (HasLineBreak(name) || HasLineBreak(argument)) {
-      ClearErrorText();
-      SetFixedErrorText("The command line must not hold a CR or LF.");
-      return FTP_LINE_BREAK;
-    }
+    if (HasLineBreak(name) || HasLineBreak(argument)) return RefuseLineBreak();
     // A stop asked for already, or by a handler of the trail: the command is not sent.
     if (TakeInterruptRequest()) return CORV_INTERRUPTED;
     FirePITrail(0, TrailLine);
@@ -630,11 +632,7 @@ int CFTP::RunAction(int code) {
       return SendCommand("DELE", Act.RemoteFile);
     case ftpRenameFile: {
       // Checked before RNFR: a server left waiting for its RNTO would take the next command as it.
-      if (HasLineBreak(Act.AltFile)) {
-        ClearErrorText();
-        SetFixedErrorText("The command line must not hold a CR or LF.");
-        return FTP_LINE_BREAK;
-      }
+      if (HasLineBreak(Act.AltFile)) return RefuseLineBreak();
       RenamePending = true;
       int r = SendCommand("RNFR", Act.RemoteFile);
       if (!r) r = SendCommand("RNTO", Act.AltFile);

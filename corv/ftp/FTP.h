@@ -229,6 +229,8 @@ class CFTP : public CIPPortMsg {
   int Transfer(std::uint8_t kind, const char* command, bool restart);
   int CheckUpload(int code);
   int SendType(int mode);
+  // A name or argument that holds a CR or LF: nothing is sent.
+  int RefuseLineBreak();
   // Announces a command (trail 0) and sends its line; a null name sends nothing.
   int SendLine(const char* name, const char* argument);
   // Reads to the end of the next final reply: preliminary (1xx) replies, the lines of a
