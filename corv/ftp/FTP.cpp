@@ -631,8 +631,9 @@ int CFTP::RunAction(int code) {
     case ftpDeleteFile:
       return SendCommand("DELE", Act.RemoteFile);
     case ftpRenameFile: {
-      // Checked before RNFR: a server left waiting for its RNTO would take the next command as it.
-      if (HasLineBreak(Act.AltFile)) return RefuseLineBreak();
+      // Checked before RNFR: a server left waiting for its RNTO would take the next command as
+      // it, and a rename refused here leaves nothing on the server to close the connection for.
+      if (HasLineBreak(Act.RemoteFile) || HasLineBreak(Act.AltFile)) return RefuseLineBreak();
       RenamePending = true;
       int r = SendCommand("RNFR", Act.RemoteFile);
       if (!r) r = SendCommand("RNTO", Act.AltFile);
