@@ -53,8 +53,7 @@ int CListeningSocket::Listen(WORD port) {
 bool CListeningSocket::ConnectionWaiting() {
   if (ListenSocket == ws::INVALID_SOCKET) return false;
   ws::fd_set set{};
-  set.fd_count = 1;
-  set.fd_array[0] = ListenSocket;
+  ws::FdSetAdd(ListenSocket, &set);
   const ws::timeval now{};
   return WinsockProcs.select(0, &set, nullptr, nullptr, &now) > 0;
 }

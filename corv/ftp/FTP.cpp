@@ -66,8 +66,7 @@ bool CFTP::Init() {
   TransferMode = 0;
   Passive = 0;
   LocalFile[0] = RemotePath[0] = RemoteFile[0] = AltFile[0] = '\0';
-  FolderTrail.Set(0u);
-  FolderOwed = false;
+  ForgetFolder();
   return true;
 }
 
@@ -227,8 +226,7 @@ int CFTP::SetRemotePath(const char* text) {
   CopyName(RemotePath, text);
   if (Firewall.IsConnected()) return DoAction(FTP_ACTION_CHANGE_DIR);
   // Only stored: the next connection starts in the login folder.
-  FolderTrail.Set(0u);
-  FolderOwed = false;
+  ForgetFolder();
   return 0;
 }
 
@@ -248,6 +246,11 @@ void CFTP::FolderChanged(const char* path) {
   if (path[0] == '/') FolderTrail.Set(0u);
   // Without the memory the way back is unknown: the folder is not gone back to.
   if (FolderTrail.Append(path) != 0 || FolderTrail.Append("\n") != 0) FolderTrail.Set(0u);
+}
+
+void CFTP::ForgetFolder() {
+  FolderTrail.Set(0u);
+  FolderOwed = false;
 }
 
 void CFTP::FolderNamed(const char* path) {
@@ -281,6 +284,12 @@ void CFTP::SetReplyError(const char* text) {
   ErrorText = ErrorLine.Text();
 }
 
+int CFTP::RefuseLineBreak() {
+  ClearErrorText();
+  SetFixedErrorText("The command line must not hold a CR or LF.");
+  return FTP_LINE_BREAK;
+}
+
 int CFTP::SendLine(const char* name, const char* argument) {
   if (name) {
     std::size_t n = std::strlen(name);
@@ -296,11 +305,7 @@ int CFTP::SendLine(const char* name, const char* argument) {
     TrailLine[n] = '\0';
     // A line break inside a name or argument would end the command early and send the
     // rest as a command of its own.
-    if (HasLineBreak(name) || HasLineBreak(argument)) {
-      ClearErrorText();
-      SetFixedErrorText("The command line must not hold a CR or LF.");
-      return FTP_LINE_BREAK;
-    }
+    if (HasLineBreak(name) || HasLineBreak(argument)) return RefuseLineBreak();
     // A stop asked for already, or by a handler of the trail: the command is not sent.
     if (TakeInterruptRequest()) return CORV_INTERRUPTED;
     FirePITrail(0, TrailLine);
@@ -412,6 +417,10 @@ void CFTP::CloseControl() {
   const char* why = ErrorText;
   Connect(false);
   ErrorText = why;
+  ForgetServerState();
+}
+
+void CFTP::ForgetServerState() {
   ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
   Terminator[0] = '\0';
   TypeInStep = false;
@@ -471,10 +480,8 @@ int CFTP::Perform(int code) {
   const std::uint8_t outer = CurrentAction;
   if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
   int result = 0;
-  if (!Firewall.IsConnected() && code != ftpIdle && code != ftpLogon && code != ftpLogoff) {
-    result = Perform(ftpLogon);
-    if (code != ftpIdle) CurrentAction = static_cast<std::uint8_t>(code);
-  }
+  // The logon gives the busy state back to this action when it ends.
+  if (!Firewall.IsConnected() && code != ftpIdle && code != ftpLogon && code != ftpLogoff) result = Perform(ftpLogon);
   // An absolute folder does not start from the old one, and a transfer type needs none: a way
   // back that fails (the folder is gone) must not keep the user from either.
   const bool absolute = code == FTP_ACTION_CHANGE_DIR && Act.RemotePath[0] == '/';
@@ -624,12 +631,9 @@ int CFTP::RunAction(int code) {
     case ftpDeleteFile:
       return SendCommand("DELE", Act.RemoteFile);
     case ftpRenameFile: {
-      // Checked before RNFR: a server left waiting for its RNTO would take the next command as it.
-      if (HasLineBreak(Act.AltFile)) {
-        ClearErrorText();
-        SetFixedErrorText("The command line must not hold a CR or LF.");
-        return FTP_LINE_BREAK;
-      }
+      // Checked before RNFR: a server left waiting for its RNTO would take the next command as
+      // it, and a rename refused here leaves nothing on the server to close the connection for.
+      if (HasLineBreak(Act.RemoteFile) || HasLineBreak(Act.AltFile)) return RefuseLineBreak();
       RenamePending = true;
       int r = SendCommand("RNFR", Act.RemoteFile);
       if (!r) r = SendCommand("RNTO", Act.AltFile);
@@ -699,8 +703,7 @@ int CFTP::Logon() {
 
 int CFTP::Logoff() {
   // A session ended on purpose: the next one starts in the login folder.
-  FolderTrail.Set(0u);
-  FolderOwed = false;
+  ForgetFolder();
   ReleaseParked();
   if (!Firewall.IsConnected()) return 0;
   int r = SendCommand("QUIT", nullptr);
@@ -803,9 +806,7 @@ void CFTP::Recover() {
   AbortRequested = false;
   Recovering = Realigning = false;
   // The connection goes, and with it every state the server kept for it.
-  ReplyOwed = OwedTransfer = RestPending = RenamePending = false;
-  Terminator[0] = '\0';
-  TypeInStep = false;
+  ForgetServerState();
   // A pending open would empty LocalFile at the next action's first 1xx or 2xx reply.
   Data.OpenPending = false;
   Data.Accepted = false;

@@ -221,11 +221,16 @@ class CFTP : public CIPPortMsg {
   int Realign(bool abor, DWORD boundMs);
   // Closes the control connection; the server state that went with it goes too.
   void CloseControl();
+  // The control connection is gone: what the server kept for it (a reply owed, an offset, a
+  // rename's first half, the transfer type, a reply of many lines under way) is gone too.
+  void ForgetServerState();
   // Closes the data socket a handler's exception left open.
   void ReleaseParked();
   int Transfer(std::uint8_t kind, const char* command, bool restart);
   int CheckUpload(int code);
   int SendType(int mode);
+  // A name or argument that holds a CR or LF: nothing is sent.
+  int RefuseLineBreak();
   // Announces a command (trail 0) and sends its line; a null name sends nothing.
   int SendLine(const char* name, const char* argument);
   // Reads to the end of the next final reply: preliminary (1xx) replies, the lines of a
@@ -237,6 +242,8 @@ class CFTP : public CIPPortMsg {
   // A CWD or CDUP succeeded; a PWD named the folder.
   void FolderChanged(const char* path);
   void FolderNamed(const char* path);
+  // The next connection stays in the login folder.
+  void ForgetFolder();
 
   // The error text is a copy: the reply line changes with the next command.
   void SetReplyError(const char* text);

@@ -329,6 +329,11 @@ TYPED_TEST(FTPServer, FailuresKeepTheEngineUsable) {
   EXPECT_EQ(e.ftp.DoAction(ftpRenameFile), FTP_LINE_BREAK);
   EXPECT_EQ(e.sink.Count("Trail 0"), 0);
   EXPECT_EQ(ReadFileBytes(this->Remote("victim")), "keep");
+  // A bad old name leaves no rename waiting on the server either: the connection stays.
+  e.ftp.SetRemoteFile("a\r\nDELE victim");
+  e.ftp.SetAltFile("moved");
+  EXPECT_EQ(e.ftp.DoAction(ftpRenameFile), FTP_LINE_BREAK);
+  EXPECT_TRUE(e.ftp.Firewall.IsConnected());
   e.ftp.SetAltFile("");
 
   // A start byte beyond the end of the local file sends nothing rather than stale bytes.
