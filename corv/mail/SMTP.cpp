@@ -351,8 +351,12 @@ int CSMTP::SetMessageText(const char* text, std::uint32_t length) {
   if (CharsetMode == 1) {
     DynStrJ converted;
     if (converted.ShiftJISToJIS(text, length)) return SetErrorText(CORV_OUT_OF_MEMORY);
-    return SetMailText(MessageText, converted.Text(), converted.Length(), true) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
+    return SetMessageTextAsIs(converted.Text(), converted.Length());
   }
+  return SetMessageTextAsIs(text, length);
+}
+
+int CSMTP::SetMessageTextAsIs(const char* text, std::uint32_t length) {
   return SetMailText(MessageText, text, length, true) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
 }
 

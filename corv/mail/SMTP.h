@@ -104,6 +104,8 @@ class CSMTP : public CIPPortMsgPlusFile {
   // Whether a message sent in Japanese mode gets the charset header here; a builder that
   // labels its text itself clears it.
   bool CharsetHeader = true;
+  // MessageText from a text already in the form it is sent in: never converted. 0 or 200.
+  int SetMessageTextAsIs(const char* text, std::uint32_t length);
 
  private:
   // What one mail transaction sends, copied when its action begins: a handler may set any
