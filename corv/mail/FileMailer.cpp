@@ -182,8 +182,7 @@ int CFileMailer::BuildMultipart(DynStr& headers, int charsetMode, char* tempName
   if (!headers.IsEmpty() && EndHeaderLines(headers)) return SetErrorText(CORV_OUT_OF_MEMORY);
   if (headers.Append(Mime.messageHeaders.Text(), Mime.messageHeaders.Length()))
     return SetErrorText(CORV_OUT_OF_MEMORY);
-  if (SetMailText(MessageText, kPreamble, static_cast<std::uint32_t>(std::strlen(kPreamble)), true))
-    return SetErrorText(CORV_OUT_OF_MEMORY);
+  if ((r = SetMessageTextAsIs(kPreamble, static_cast<std::uint32_t>(std::strlen(kPreamble)))) != 0) return r;
   return BodyFile.SetText(tempName) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
 }
 
@@ -203,7 +202,7 @@ int CFileMailer::Send() {
     if (headers.Set(UserHeaders.Length(), UserHeaders.Text())) r = SetErrorText(CORV_OUT_OF_MEMORY);
     if (!r) {
       if (Attachments.Count() == 0)
-        r = SetMailText(MessageText, UserText.Text(), UserText.Length(), true) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
+        r = SetMessageTextAsIs(UserText.Text(), UserText.Length());
       else
         r = BuildMultipart(headers, charsetMode, tempName, tempMade);
     }

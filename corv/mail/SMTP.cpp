@@ -20,6 +20,11 @@ bool HasLineBreak(const char* text) { return text && std::strpbrk(text, "\r\n") 
 // The text after a reply's code and separator.
 const char* ReplyRest(const DynStr& reply) { return reply.Length() > 4 ? reply.Text() + 4 : ""; }
 
+// Header lines after a leading CR LF are the whole header block, in place of the standard one.
+bool ReplacesHeaderBlock(const DynStr& headers) {
+  return headers.Length() > 1 && headers.Text()[0] == '\r' && headers.Text()[1] == '\n';
+}
+
 }  // namespace
 
 std::uint32_t PutMailText(char* out, const char* text, std::uint32_t length, char& previous, bool stuff) {
@@ -346,8 +351,12 @@ int CSMTP::SetMessageText(const char* text, std::uint32_t length) {
   if (CharsetMode == 1) {
     DynStrJ converted;
     if (converted.ShiftJISToJIS(text, length)) return SetErrorText(CORV_OUT_OF_MEMORY);
-    return SetMailText(MessageText, converted.Text(), converted.Length(), true) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
+    return SetMessageTextAsIs(converted.Text(), converted.Length());
   }
+  return SetMessageTextAsIs(text, length);
+}
+
+int CSMTP::SetMessageTextAsIs(const char* text, std::uint32_t length) {
   return SetMailText(MessageText, text, length, true) ? SetErrorText(CORV_OUT_OF_MEMORY) : 0;
 }
 
@@ -370,9 +379,8 @@ class DataScope {
 }  // namespace
 
 int CSMTP::CopyMessage(Message& message) {
-  const bool replaces = OtherHeaders.Length() > 1 && OtherHeaders.Text()[0] == '\r' && OtherHeaders.Text()[1] == '\n';
   // The caller's lines keep the line end they are sent with.
-  if (!replaces && !OtherHeaders.IsEmpty() && EndHeaderLines(OtherHeaders)) return SetErrorText(CORV_OUT_OF_MEMORY);
+  if (!ReplacesHeaderBlock(OtherHeaders) && !OtherHeaders.IsEmpty() && EndHeaderLines(OtherHeaders)) return SetErrorText(CORV_OUT_OF_MEMORY);
   const std::pair<DynStr*, const DynStr*> fields[] = {
       {&message.from, &From},       {&message.sendTo, &SendTo},   {&message.cc, &Cc},
       {&message.bcc, &BCc},         {&message.replyTo, &ReplyTo}, {&message.subject, &Subject},
@@ -447,7 +455,7 @@ int CSMTP::SendHeaderBlock(const Message& message) {
   const DynStr& other = message.otherHeaders;
   DynStr block;
   bool ok = true;
-  if (other.Length() > 1 && other.Text()[0] == '\r' && other.Text()[1] == '\n') {
+  if (ReplacesHeaderBlock(other)) {
     ok = !block.Append(other.Text() + 2, other.Length() - 2) && !block.Append("\r\n");
   } else {
     auto field = [&](const char* name, const DynStr& value) {

@@ -41,7 +41,8 @@ enum SMTPAction : int {
 std::uint32_t PutMailText(char* out, const char* text, std::uint32_t length, char& previous, bool stuff);
 // Replaces out with the whole text so converted. 0 or 200.
 int SetMailText(DynStr& out, const char* text, std::uint32_t length, bool stuff);
-// Ends a text of header lines with exactly one line end, where a bare CR ends a line too.
+// Ends a text of header lines with exactly one CR LF in place of the line ends (bare CR and
+// LF too) that closed it; a text of line ends alone is left empty.
 int EndHeaderLines(DynStr& headers);
 
 class CSMTP : public CIPPortMsgPlusFile {
@@ -104,6 +105,8 @@ class CSMTP : public CIPPortMsgPlusFile {
   // Whether a message sent in Japanese mode gets the charset header here; a builder that
   // labels its text itself clears it.
   bool CharsetHeader = true;
+  // MessageText from a text already in the form it is sent in: never converted. 0 or 200.
+  int SetMessageTextAsIs(const char* text, std::uint32_t length);
 
  private:
   // What one mail transaction sends, copied when its action begins: a handler may set any

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <functional>
+#include <limits>
 #include <utility>
 
 #include "platform/vcl/gui/qtbridge.h"
@@ -20,7 +20,6 @@ namespace vcl::detail {
 // text far wider than any column is drawn from its first characters only.
 class GridModel : public QAbstractTableModel {
  public:
-
   explicit GridModel(const TStringGrid* grid) : grid_(grid) {}
 
   int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : grid_->rowCount_; }
@@ -105,9 +104,7 @@ namespace {
 // How far past the dense part a write may land and still extend it: growth stays within a
 // constant factor of what is held.
 std::size_t NearLimit(std::size_t held, std::size_t floor) { return held + std::max(held, floor); }
-}  // namespace
 
-namespace {
 constexpr std::size_t kTrimBytes = 4u << 20;
 // A packed row: its cell count, then the end offset of each cell's text, then the texts.
 using PackWord = std::uint32_t;
